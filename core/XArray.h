@@ -78,13 +78,13 @@ private:
 
     void Grow(int n)
     {
-        std::int64_t slots = static_cast<std::int64_t>(n) * 3 / 2;
-        void* block = slots > INT32_MAX ? nullptr
-                                        : XRealloc(storage, static_cast<std::size_t>(slots) * sizeof(T*));
+        std::int64_t newCapacity = static_cast<std::int64_t>(n) * 3 / 2;
+        void* block = newCapacity > INT32_MAX ? nullptr
+                                        : XRealloc(storage, static_cast<std::size_t>(newCapacity) * sizeof(T*));
         if (!block)
             throw XMemoryException("XArray memory error");
         storage = static_cast<T**>(block);
-        capacity = static_cast<int>(slots);
+        capacity = static_cast<int>(newCapacity);
         ClearSlots(count, n);
     }
 
