@@ -1,0 +1,363 @@
+// pe-emulator: plays PE devices on UDP port 18220 for the integration tests
+// and the namespace demo. It answers only to the source of each request and
+// never broadcasts, and it refuses to run outside a test network namespace.
+
+#include "Emulator.h"
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <string>
+
+namespace {
+
+const int kPePort = 18220;
+const int kMaxReplyDelayMs = 5000;
+const int kMaxLifetimeS = 86400;
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnSignal(int)
+{
+    g_stop = 1;
+}
+
+const char kHelp[] =
+    "usage: pe-emulator --i-am-in-a-netns (--count N | --file F) [options]\n"
+    "\n"
+    "Plays PE devices on UDP 0.0.0.0:18220 and answers each request to its\n"
+    "source address and port. Only for a network namespace made by the test\n"
+    "harness (scripts/netns.sh): it refuses to start without --i-am-in-a-netns,\n"
+    "in the initial network namespace, or when the namespace holds an interface\n"
+    "other than lo and ones named nv*.\n"
+    "\n"
+    "devices:\n"
+    "  --count N          N generated devices (1-4096): MACs 02 4E 56 00 00 01 up,\n"
+    "                     names \"摄像机-0001\" up, serials NV00000000000001 up,\n"
+    "                     IPs --base-ip + 0..N-1 in a fixed shuffled order,\n"
+    "                     mask 255.255.0.0, gateway x.y.0.1 of that /16\n"
+    "  --base-ip A.B.C.D  first generated IP (default 10.77.1.1)\n"
+    "  --long-name        device 0 gets a 32-byte name without terminator\n"
+    "  --file F           devices from F, one per line:\n"
+    "                       MAC;IP;MASK;GATEWAY;NAME;MODEL;VERSION;SERIAL\n"
+    "                     e.g. 02:4E:56:00:00:01;10.77.1.1;255.255.0.0;10.77.0.1;摄像机-0001;NVC-2000;V2.1.0;NV01\n"
+    "                     MAC: 12 hex digits, ':' or '-' allowed between; texts\n"
+    "                     are raw bytes, at most 32 (exactly 32: no terminator),\n"
+    "                     with the escapes \\xHH, \\\\ and \\;. Lines starting\n"
+    "                     with '#' and blank lines are skipped.\n"
+    "behaviour:\n"
+    "  --evil             each search also gets bad datagrams (bad magic, bad\n"
+    "                     checksum, wrong length byte, 15 bytes, empty, another\n"
+    "                     command, another kind, a 107-byte device-info reply, a\n"
+    "                     serial reply from an unknown MAC): all of them before\n"
+    "                     the first reply and after the last, one between each\n"
+    "                     device's device-info and serial reply\n"
+    "  --reply-delay-ms D wait D ms (0-5000) before each datagram sent\n"
+    "  --lifetime-s S     exit by itself after S seconds (default 600, max 86400)\n"
+    "output:\n"
+    "  --log F            log file (default: standard output), one line each,\n"
+    "                     flushed per line: \"RX <hex bytes>\" for every datagram\n"
+    "                     received (upper-case, one space apart), then \"# <what\n"
+    "                     was done>\", e.g. \"# search FFFFFFFFFFFF from\n"
+    "                     10.77.0.1:40000: 20 answered\", \"# set-ip <MAC>: 1\n"
+    "                     changed to ip ...\", \"# set-mac <MAC>: 1 changed to\n"
+    "                     <MAC>\", \"# restart <MAC>: 1 restarted\", \"# shutdown\n"
+    "                     <MAC>: 1 shut down\", \"# ignored: <why>\"; after the\n"
+    "                     replies to a request \"# sent <n> datagrams\"\n"
+    "  --ready-file F     written (\"<pid> 18220\") once the socket is bound\n"
+    "\n"
+    "Exits 0 on SIGTERM or SIGINT, 2 on bad usage, 3 when it refuses to run.\n";
+
+struct Options {
+    bool inNetns = false;
+    int count = 0;
+    const char* file = nullptr;
+    std::uint8_t baseIp[4] = {10, 77, 1, 1};
+    bool longName = false;
+    bool evil = false;
+    int replyDelayMs = 0;
+    int lifetimeS = 600;
+    const char* log = nullptr;
+    const char* readyFile = nullptr;
+};
+
+bool ParseInt(const char* text, int low, int high, int& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < low || v > high)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+// Returns 0 and fills options, 1 for --help, 2 after printing a usage error.
+int ParseOptions(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        auto fail = [&](const std::string& why) {
+            std::fprintf(stderr, "pe-emulator: %s (try --help)\n", why.c_str());
+            return 2;
+        };
+        if (arg == "--help" || arg == "-h")
+            return 1;
+        if (arg == "--i-am-in-a-netns") {
+            o.inNetns = true;
+        } else if (arg == "--long-name") {
+            o.longName = true;
+        } else if (arg == "--evil") {
+            o.evil = true;
+        } else if (!hasValue) {
+            return fail("unknown option or missing value: " + arg);
+        } else if (arg == "--count") {
+            if (!ParseInt(argv[++i], 1, kMaxEmuDevices, o.count))
+                return fail("--count needs 1 to " + std::to_string(kMaxEmuDevices));
+        } else if (arg == "--file") {
+            o.file = argv[++i];
+        } else if (arg == "--base-ip") {
+            if (!ParseIp(argv[++i], o.baseIp))
+                return fail("--base-ip needs A.B.C.D");
+        } else if (arg == "--reply-delay-ms") {
+            if (!ParseInt(argv[++i], 0, kMaxReplyDelayMs, o.replyDelayMs))
+                return fail("--reply-delay-ms needs 0 to " + std::to_string(kMaxReplyDelayMs));
+        } else if (arg == "--lifetime-s") {
+            if (!ParseInt(argv[++i], 1, kMaxLifetimeS, o.lifetimeS))
+                return fail("--lifetime-s needs 1 to " + std::to_string(kMaxLifetimeS));
+        } else if (arg == "--log") {
+            o.log = argv[++i];
+        } else if (arg == "--ready-file") {
+            o.readyFile = argv[++i];
+        } else {
+            return fail("unknown option " + arg);
+        }
+    }
+    if ((o.count > 0) == (o.file != nullptr)) {
+        std::fprintf(stderr, "pe-emulator: give exactly one of --count and --file (try --help)\n");
+        return 2;
+    }
+    return 0;
+}
+
+bool SameFile(const char* a, const char* b, bool& same)
+{
+    struct stat sa, sb;
+    if (stat(a, &sa) != 0 || stat(b, &sb) != 0)
+        return false;
+    same = sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return true;
+}
+
+bool IsKernelThreadDaemon(const char* commPath)
+{
+    std::ifstream in(commPath);
+    std::string comm;
+    return std::getline(in, comm) && comm == "kthreadd";
+}
+
+// Empty when this process may send: it runs in a network namespace other than
+// the initial one, and that namespace holds only lo and the harness's nv*
+// links. Otherwise the reason to refuse. When the initial namespace cannot be
+// identified, that is a reason to refuse too.
+std::string NetnsRefusal()
+{
+    bool same = false;
+    // Process 1 lives in the initial namespace; where its entry is closed to
+    // us, the kernel's thread daemon (always in the initial one) stands in.
+    if (!SameFile("/proc/self/ns/net", "/proc/1/ns/net", same)) {
+        if (!IsKernelThreadDaemon("/proc/2/comm") || !SameFile("/proc/self/ns/net", "/proc/2/ns/net", same))
+            return "cannot tell whether this is the initial network namespace";
+    }
+    if (same)
+        return "this is the initial network namespace";
+
+    struct if_nameindex* links = if_nameindex();
+    if (links == nullptr)
+        return "cannot list the network interfaces";
+    std::string foreign;
+    for (struct if_nameindex* l = links; l->if_index != 0; ++l) {
+        const std::string name = l->if_name;
+        if (name != "lo" && name.compare(0, 2, "nv") != 0)
+            foreign += " " + name;
+    }
+    if_freenameindex(links);
+    if (!foreign.empty())
+        return "the namespace holds interfaces not made by the harness:" + foreign;
+    return std::string();
+}
+
+class LogFile {
+public:
+    bool Open(const char* path)
+    {
+        file = path ? std::fopen(path, "w") : stdout;
+        return file != nullptr;
+    }
+    ~LogFile()
+    {
+        if (file && file != stdout)
+            std::fclose(file);
+    }
+    void Line(const std::string& text)
+    {
+        std::fputs(text.c_str(), file);
+        std::fputc('\n', file);
+        std::fflush(file);
+    }
+
+private:
+    FILE* file = nullptr;
+};
+
+bool WriteReadyFile(const char* path)
+{
+    // Written whole under another name first, so a waiting test never reads half.
+    const std::string temp = std::string(path) + ".tmp";
+    FILE* f = std::fopen(temp.c_str(), "w");
+    if (!f)
+        return false;
+    std::fprintf(f, "%d %d\n", static_cast<int>(getpid()), kPePort);
+    if (std::fclose(f) != 0)
+        return false;
+    return std::rename(temp.c_str(), path) == 0;
+}
+
+double Now()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+void SleepMs(int ms)
+{
+    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
+    nanosleep(&pause, nullptr);
+}
+
+int Serve(int fd, Emulator& emulator, const Options& o, LogFile& log)
+{
+    const double deadline = Now() + o.lifetimeS;
+    std::vector<std::uint8_t> buffer(65536);
+    while (!g_stop) {
+        const double left = deadline - Now();
+        if (left <= 0) {
+            log.Line("# lifetime over");
+            break;
+        }
+        struct pollfd p = {fd, POLLIN, 0};
+        int ready = poll(&p, 1, left < 0.2 ? static_cast<int>(left * 1000) + 1 : 200);
+        if (ready < 0 && errno != EINTR) {
+            std::perror("pe-emulator: poll");
+            return 1;
+        }
+        if (ready <= 0)
+            continue;
+        sockaddr_in from{};
+        socklen_t fromSize = sizeof from;
+        ssize_t n = recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+        if (n < 0)
+            continue;
+        const std::string source =
+            IpText(reinterpret_cast<const std::uint8_t*>(&from.sin_addr)) + ":" + std::to_string(ntohs(from.sin_port));
+        log.Line("RX" + std::string(n > 0 ? " " : "") + HexText(buffer.data(), static_cast<int>(n)));
+        std::vector<Datagram> replies;
+        log.Line("# " + emulator.Handle(buffer.data(), static_cast<int>(n), source, replies));
+        size_t sent = 0;
+        for (const Datagram& d : replies) {
+            if (g_stop)
+                break;
+            if (o.replyDelayMs > 0)
+                SleepMs(o.replyDelayMs);
+            if (sendto(fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from) < 0)
+                log.Line(std::string("# send failed: ") + std::strerror(errno));
+            else
+                ++sent;
+        }
+        // Tells tests that every reply to this request is on its way.
+        if (!replies.empty())
+            log.Line("# sent " + std::to_string(sent) + " datagrams");
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    int parsed = ParseOptions(argc, argv, o);
+    if (parsed == 1) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (parsed != 0)
+        return parsed;
+
+    if (!o.inNetns) {
+        std::fprintf(stderr, "pe-emulator: refusing to run without --i-am-in-a-netns; start it through scripts/netns.sh's namespaces\n");
+        return 3;
+    }
+    const std::string refusal = NetnsRefusal();
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "pe-emulator: refusing to run: %s\n", refusal.c_str());
+        return 3;
+    }
+
+    std::vector<EmuDevice> devices;
+    std::string error;
+    if (!(o.file ? LoadDevices(o.file, devices, error) : GenerateDevices(o.count, o.baseIp, o.longName, devices, error))) {
+        std::fprintf(stderr, "pe-emulator: %s\n", error.c_str());
+        return 2;
+    }
+
+    LogFile log;
+    if (!log.Open(o.log)) {
+        std::fprintf(stderr, "pe-emulator: cannot write %s\n", o.log);
+        return 1;
+    }
+
+    struct sigaction action{};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(kPePort);
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
+        std::perror("pe-emulator: socket on 0.0.0.0:18220");
+        if (fd >= 0)
+            close(fd);
+        return 1;
+    }
+    log.Line("# ready: " + std::to_string(devices.size()) + " devices on 0.0.0.0:18220" + (o.evil ? ", evil" : ""));
+    if (o.readyFile && !WriteReadyFile(o.readyFile)) {
+        std::fprintf(stderr, "pe-emulator: cannot write %s\n", o.readyFile);
+        close(fd);
+        return 1;
+    }
+
+    Emulator emulator(std::move(devices), o.evil);
+    int result = Serve(fd, emulator, o, log);
+    close(fd);
+    log.Line("# stopped");
+    return result;
+}
