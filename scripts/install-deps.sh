@@ -8,6 +8,9 @@ packages=(
   clang libclang-rt-14-dev
   googletest libgtest-dev libbenchmark-dev
   iproute2
+  gsoap libgsoap-dev
+  qt6-base-dev fonts-liberation fonts-noto-cjk
+  xvfb xauth
 )
 
 missing=()

@@ -1,0 +1,34 @@
+#include "Application.h"
+#include "Main.h"
+#include "Passwordformimp.h"
+#include "Setipformimp.h"
+#include "Setmacformimp.h"
+#include "XException.h"
+
+#include <QScreen>
+
+int main(int argc, char* argv[])
+{
+    TApplication app(argc, argv);
+    try {
+        QApplication::setApplicationName(QStringLiteral("Netvane"));
+        ApplyNetvaneLook(app);
+
+        Form1 = new TForm1;
+        SetIpForm = new TSetIpForm(Form1);
+        SetMacForm = new TSetMacForm(Form1);
+        PasswordForm = new TPasswordForm(Form1);
+        if (const QScreen* screen = QApplication::primaryScreen())
+            Form1->move(screen->availableGeometry().center() - Form1->rect().center());
+        Form1->show();
+        app.exec();
+    } catch (const XException& e) {
+        TApplication::ShowException(e.GetMessage());
+    } catch (...) {
+        TApplication::ShowException(nullptr);
+    }
+    // The dialogs are children of the main window and go with it.
+    delete Form1;
+    Form1 = nullptr;
+    return 0;
+}
