@@ -1,0 +1,255 @@
+#include "COnvifDiscoverThread.h"
+#include "OnvifLoopback.h"
+#include "XAutoLock.h"
+#include "XException.h"
+#include "XMemory.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Runs the worker's search against a fake device on 127.0.0.1: the Probe is
+// redirected there, and the device answers from there.
+namespace {
+
+using Record = std::array<std::string, 4>; // name, ipText, uuid, serviceAddress
+
+const char kSeparator[] = "=========================================\n";
+
+class OnvifRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(device.IsOpen());
+        trace = std::tmpfile();
+        ASSERT_NE(trace, nullptr);
+        SetOnvifProbeEndpoint(device.Endpoint().c_str());
+        SetOnvifTraceOutput(trace);
+    }
+    void TearDown() override
+    {
+        if (runner.joinable())
+            runner.join();
+        SetOnvifTraceOutput(nullptr);
+        SetOnvifProbeEndpoint(nullptr);
+        if (trace)
+            std::fclose(trace);
+    }
+
+    // Runs worker's search on a second thread; the test plays the device.
+    void StartRun(COnvifDiscoverThread& target)
+    {
+        runner = std::thread([this, &target] { result = target.Run(); });
+    }
+    int FinishRun()
+    {
+        runner.join();
+        return result;
+    }
+    std::string AwaitProbe()
+    {
+        std::string probe;
+        EXPECT_TRUE(device.Receive(probe, 10000)) << "no Probe arrived";
+        return probe;
+    }
+    std::vector<Record> Records()
+    {
+        std::vector<Record> records;
+        XAutoLock hold(&worker.lock);
+        for (int i = 0; i < worker.devices.GetSize(); ++i) {
+            const COnvifDevice* d = worker.devices[i];
+            records.push_back({d->name.GetText(), d->ipText.GetText(), d->uuid.GetText(),
+                               d->serviceAddress.GetText()});
+        }
+        return records;
+    }
+
+    FakeOnvifDevice device;
+    COnvifDiscoverThread worker;
+    std::thread runner;
+    int result = 12345;
+    FILE* trace = nullptr;
+};
+
+std::string MessageId(const std::string& probe)
+{
+    std::smatch match;
+    std::regex pattern("<wsa:MessageID>([^<]*)</wsa:MessageID>");
+    return std::regex_search(probe, match, pattern) ? match[1].str() : std::string();
+}
+
+TEST_F(OnvifRunTest, SendsOneSoap12ProbeForVideoTransmitters)
+{
+    StartRun(worker);
+    std::string probe = AwaitProbe();
+    ASSERT_TRUE(device.Answer(kUnreadable));
+    FinishRun();
+    std::string extra;
+    EXPECT_FALSE(device.Receive(extra, 200)) << "a second datagram went out: " << extra;
+
+    const char* expected[] = {
+        "xmlns:SOAP-ENV=\"http://www.w3.org/2003/05/soap-envelope\"",
+        "xmlns:SOAP-ENC=\"http://www.w3.org/2003/05/soap-encoding\"",
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"",
+        "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"",
+        "xmlns:wsa=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\"",
+        "xmlns:wsdd=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\"",
+        "xmlns:tdn=\"http://www.onvif.org/ver10/network/wsdl\"",
+        "<wsdd:Types>tdn:NetworkVideoTransmitter</wsdd:Types>",
+    };
+    for (const char* text : expected)
+        EXPECT_NE(probe.find(text), std::string::npos) << text << "\nin " << probe;
+    EXPECT_EQ(probe.find("encodingStyle"), std::string::npos) << probe;
+
+    std::regex header(
+        "<SOAP-ENV:Envelope[^>]*>\\s*<SOAP-ENV:Header>\\s*"
+        "<wsa:MessageID>[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}</wsa:MessageID>\\s*"
+        "<wsa:To SOAP-ENV:mustUnderstand=\"(true|1)\">urn:schemas-xmlsoap-org:ws:2005:04:discovery</wsa:To>\\s*"
+        "<wsa:Action SOAP-ENV:mustUnderstand=\"(true|1)\">"
+        "http://schemas.xmlsoap.org/ws/2005/04/discovery/Probe</wsa:Action>\\s*"
+        "</SOAP-ENV:Header>\\s*<SOAP-ENV:Body>\\s*<wsdd:Probe>\\s*"
+        "<wsdd:Types>[^<]*</wsdd:Types>\\s*(<wsdd:Scopes></wsdd:Scopes>|<wsdd:Scopes/>)\\s*"
+        "</wsdd:Probe>\\s*</SOAP-ENV:Body>\\s*</SOAP-ENV:Envelope>\\s*$");
+    EXPECT_TRUE(std::regex_search(probe, header)) << probe;
+}
+
+TEST_F(OnvifRunTest, EachSearchHasItsOwnMessageId)
+{
+    StartRun(worker);
+    std::string first = AwaitProbe();
+    ASSERT_TRUE(device.Answer(kUnreadable));
+    FinishRun();
+
+    COnvifDiscoverThread second;
+    StartRun(second);
+    std::string again = AwaitProbe();
+    ASSERT_TRUE(device.Answer(kUnreadable));
+    FinishRun();
+
+    EXPECT_EQ(MessageId(first).size(), 36u) << first;
+    EXPECT_EQ(MessageId(again).size(), 36u) << again;
+    EXPECT_NE(MessageId(first), MessageId(again));
+}
+
+TEST_F(OnvifRunTest, EachReplyBecomesOneRecordFromItsFirstMatch)
+{
+    StartRun(worker);
+    AwaitProbe();
+    // SOAP 1.2 reply whose service address names another host. The types
+    // are read as qualified names, so they come out with this side's prefix.
+    ASSERT_TRUE(device.Answer(ProbeMatches(ProbeMatch(
+        "urn:uuid:aaaa", "dn:NetworkVideoTransmitter",
+        "onvif://www.onvif.org/type/video onvif://www.onvif.org/name/Camera%201 onvif://www.onvif.org/location/x",
+        "http://10.9.8.7/onvif/device_service", 3))));
+    // SOAP 1.1 reply with three matches: only the first counts.
+    ASSERT_TRUE(device.Answer(ProbeMatches(
+        ProbeMatch("urn:uuid:bbbb", "dn:NetworkVideoTransmitter", "onvif://www.onvif.org/name/Second",
+                   "http://127.0.0.1/a http://127.0.0.1/b", 7) +
+            ProbeMatch("urn:uuid:cccc", "x", "onvif://www.onvif.org/name/Third", "http://x/", 1) +
+            ProbeMatch("urn:uuid:dddd", "y", "onvif://www.onvif.org/name/Fourth", "http://y/", 1),
+        kSoap11Envelope)));
+    // Types, Scopes and XAddrs left out.
+    ASSERT_TRUE(device.Answer(ProbeMatches(ProbeMatch("urn:uuid:eeee", nullptr, nullptr, nullptr, 0))));
+    // The same device again: the worker keeps both, the merge drops one.
+    ASSERT_TRUE(device.Answer(ProbeMatches(ProbeMatch("urn:uuid:aaaa", "dn:NetworkVideoTransmitter", "", "http://10.9.8.7/", 4))));
+    ASSERT_TRUE(device.Answer(kUnreadable));
+    int r = FinishRun();
+
+    EXPECT_GT(r, 0);
+    std::vector<Record> expected = {
+        {"Camera%201", "127.0.0.1", "urn:uuid:aaaa", "http://10.9.8.7/onvif/device_service"},
+        {"Second", "127.0.0.1", "urn:uuid:bbbb", "http://127.0.0.1/a http://127.0.0.1/b"},
+        {"", "127.0.0.1", "urn:uuid:eeee", ""},
+        {"", "127.0.0.1", "urn:uuid:aaaa", "http://10.9.8.7/"},
+    };
+    EXPECT_EQ(Records(), expected);
+    std::string expectedTrace = std::string(kSeparator) +
+        "127.0.0.1\r\nUUID:urn:uuid:aaaa\nType:tdn:NetworkVideoTransmitter\n"
+        "Scopes:onvif://www.onvif.org/type/video onvif://www.onvif.org/name/Camera%201 "
+        "onvif://www.onvif.org/location/x\n"
+        "Service Address:http://10.9.8.7/onvif/device_service\nMetadata Version:3\n" +
+        kSeparator +
+        "127.0.0.1\r\nUUID:urn:uuid:bbbb\nType:tdn:NetworkVideoTransmitter\n"
+        "Scopes:onvif://www.onvif.org/name/Second\n"
+        "Service Address:http://127.0.0.1/a http://127.0.0.1/b\nMetadata Version:7\n" +
+        kSeparator +
+        "127.0.0.1\r\nUUID:urn:uuid:eeee\nType:\nScopes:\nService Address:\nMetadata Version:0\n" +
+        kSeparator +
+        "127.0.0.1\r\nUUID:urn:uuid:aaaa\nType:tdn:NetworkVideoTransmitter\nScopes:\nService Address:http://10.9.8.7/\n"
+        "Metadata Version:4\n"
+        "共发现4个设备\n";
+    EXPECT_EQ(ReadAll(trace), expectedTrace);
+}
+
+TEST_F(OnvifRunTest, ReplyWithoutMatchesEndsTheSearch)
+{
+    StartRun(worker);
+    AwaitProbe();
+    ASSERT_TRUE(device.Answer(ProbeMatches("")));
+    // Not read any more: the search is over.
+    ASSERT_TRUE(device.Answer(ProbeMatches(ProbeMatch("urn:uuid:late", "t", "", "http://h/"))));
+    EXPECT_EQ(FinishRun(), 0);
+    EXPECT_TRUE(Records().empty());
+    EXPECT_EQ(ReadAll(trace), "共发现0个设备\n");
+}
+
+TEST_F(OnvifRunTest, UnreadableDatagramEndsTheSearchEvenIfOthersFollow)
+{
+    StartRun(worker);
+    AwaitProbe();
+    ASSERT_TRUE(device.Answer(ProbeMatches(ProbeMatch("urn:uuid:one", "t", "onvif://www.onvif.org/name/A", "u"))));
+    ASSERT_TRUE(device.Answer(kUnreadable));
+    ASSERT_TRUE(device.Answer(ProbeMatches(ProbeMatch("urn:uuid:two", "t", "", "u"))));
+    int r = FinishRun();
+    EXPECT_GT(r, 0);
+    std::vector<Record> expected = {{"A", "127.0.0.1", "urn:uuid:one", "u"}};
+    EXPECT_EQ(Records(), expected);
+    std::string text = ReadAll(trace);
+    EXPECT_EQ(text.find("soap error:"), std::string::npos) << text;
+    EXPECT_NE(text.find("UUID:urn:uuid:one\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("urn:uuid:two"), std::string::npos) << text;
+    EXPECT_EQ(text.substr(text.size() - std::string("共发现1个设备\n").size()), "共发现1个设备\n");
+}
+
+TEST_F(OnvifRunTest, OutOfMemoryLeavesRunWithTheLockFree)
+{
+    bool thrown = false;
+    runner = std::thread([this, &thrown] {
+        try {
+            worker.Run();
+        } catch (const XMemoryException&) {
+            thrown = true;
+        }
+    });
+    AwaitProbe();
+    // The worker now waits for a reply; the next record cannot be made.
+    XSetAllocFailAfter(0, 1);
+    ASSERT_TRUE(device.Answer(ProbeMatches(ProbeMatch("urn:uuid:x", "dn:NetworkVideoTransmitter", "", "u"))));
+    runner.join();
+    XSetAllocFailAfter(-1);
+    EXPECT_TRUE(thrown);
+    // Taking the lock from this thread would hang if the worker still held it.
+    EXPECT_TRUE(Records().empty());
+}
+
+// Takes the real 5 s receive time-out.
+TEST_F(OnvifRunTest, SilenceAfterLastReplyEndsWithTimeoutError)
+{
+    StartRun(worker);
+    AwaitProbe();
+    ASSERT_TRUE(device.Answer(ProbeMatches(ProbeMatch("urn:uuid:only", "dn:NetworkVideoTransmitter", "", "http://h/", 2))));
+    EXPECT_EQ(FinishRun(), -1);
+    std::vector<Record> expected = {{"", "127.0.0.1", "urn:uuid:only", "http://h/"}};
+    EXPECT_EQ(Records(), expected);
+    EXPECT_EQ(ReadAll(trace), std::string(kSeparator) +
+                                  "127.0.0.1\r\nUUID:urn:uuid:only\nType:tdn:NetworkVideoTransmitter\nScopes:\nService Address:http://h/\n"
+                                  "Metadata Version:2\n"
+                                  "soap error:-1---\n"
+                                  "共发现1个设备\n");
+}
+
+} // namespace
