@@ -2,7 +2,7 @@
 // plus serial reply each, 2N datagrams) while the tool's receive buffer is
 // capped at 212992 bytes, the common desktop limit. Polls on a 100 ms tick as
 // the window does and prints one line per case:
-//   pe-burst devices=4096 found=4096 serials=4096 order=asc rcvbuf=212992 last_record_ms=123
+//   pe-burst devices=4096 found=4096 serials=4096 order=asc rcvbuf=212992 line_mbps=1000 last_record_ms=123
 // Runs only inside private network namespaces that it makes and removes.
 #include "NetnsFixture.h"
 #include "PeClient.h"
@@ -25,6 +25,9 @@ using Clock = std::chrono::steady_clock;
 const int kCappedBuffer = 212992;
 const auto kTick = std::chrono::milliseconds(100);
 const auto kGiveUp = std::chrono::seconds(30);
+// The emulated devices' replies reach the tool no faster than a gigabit
+// port carries them, as on a real LAN.
+const int kLineRateMbps = 1000;
 
 int Serials()
 {
@@ -46,10 +49,10 @@ int CapReceiveBuffer()
 }
 
 // One search against `devices` emulated devices; returns false on a harness failure.
-bool RunCase(NetnsFixture& netns, int devices, int order, int rcvbuf)
+bool RunCase(NetnsFixture& netns, int devices, int order, int rcvbuf, int mbps)
 {
     std::string error;
-    if (!netns.StartEmulator({"--count", std::to_string(devices)}, error)) {
+    if (!netns.StartEmulator({"--count", std::to_string(devices), "--line-rate-mbps", std::to_string(mbps)}, error)) {
         std::fprintf(stderr, "pe-burst: %s\n", error.c_str());
         return false;
     }
@@ -70,8 +73,8 @@ bool RunCase(NetnsFixture& netns, int devices, int order, int rcvbuf)
             break;
     }
     long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(lastRecord - start).count());
-    std::printf("pe-burst devices=%d found=%d serials=%d order=%s rcvbuf=%d last_record_ms=%ld\n", devices,
-                g_peDevices.GetSize(), Serials(), order > 0 ? "asc" : "desc", rcvbuf, ms);
+    std::printf("pe-burst devices=%d found=%d serials=%d order=%s rcvbuf=%d line_mbps=%d last_record_ms=%ld\n",
+                devices, g_peDevices.GetSize(), Serials(), order > 0 ? "asc" : "desc", rcvbuf, mbps, ms);
     std::fflush(stdout);
     netns.StopEmulator();
     return true;
@@ -98,7 +101,7 @@ int main(int argc, char** argv)
     int failures = 0;
     for (int devices : counts) {
         for (int order : {1, -1}) {
-            if (!RunCase(netns, devices, order, rcvbuf))
+            if (!RunCase(netns, devices, order, rcvbuf, kLineRateMbps))
                 return 1;
             failures += g_peDevices.GetSize() != devices || Serials() != devices;
         }

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,33 @@ namespace {
 
 const int kPePort = 18220;
 const int kMaxReplyDelayMs = 5000;
+const int kMaxLineRateMbps = 100000;
+// Bytes a datagram occupies on an Ethernet wire besides its payload: UDP, IPv4
+// and Ethernet headers, frame check sequence, preamble and inter-frame gap.
+const int kWireOverhead = 8 + 20 + 18 + 20;
+
+// Holds each datagram back until a wire of the given rate would have carried
+// the ones before it: devices on a real LAN answer at once, but their replies
+// reach the tool one after another at line rate, never faster.
+class LinePacer {
+public:
+    explicit LinePacer(int mbps) : mbps(mbps) {}
+    void Wait(size_t bytes)
+    {
+        if (mbps <= 0)
+            return;
+        auto now = std::chrono::steady_clock::now();
+        if (next < now)
+            next = now;
+        while (std::chrono::steady_clock::now() < next) {
+        }
+        next += std::chrono::nanoseconds((bytes + kWireOverhead) * 8 * 1000 / static_cast<size_t>(mbps));
+    }
+
+private:
+    int mbps;
+    std::chrono::steady_clock::time_point next{};
+};
 const int kMaxLifetimeS = 86400;
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -65,6 +93,8 @@ const char kHelp[] =
     "                     the first reply and after the last, one between each\n"
     "                     device's device-info and serial reply\n"
     "  --reply-delay-ms D wait D ms (0-5000) before each datagram sent\n"
+    "  --line-rate-mbps M send no faster than an Ethernet wire of M Mbit/s\n"
+    "                     carries the datagrams (default 0: unpaced)\n"
     "  --lifetime-s S     exit by itself after S seconds (default 600, max 86400)\n"
     "output:\n"
     "  --log F            log file (default: standard output), one line each,\n"
@@ -88,6 +118,7 @@ struct Options {
     bool longName = false;
     bool evil = false;
     int replyDelayMs = 0;
+    int lineRateMbps = 0;
     int lifetimeS = 600;
     const char* log = nullptr;
     const char* readyFile = nullptr;
@@ -132,6 +163,9 @@ int ParseOptions(int argc, char** argv, Options& o)
         } else if (arg == "--base-ip") {
             if (!ParseIp(argv[++i], o.baseIp))
                 return fail("--base-ip needs A.B.C.D");
+        } else if (arg == "--line-rate-mbps") {
+            if (!ParseInt(argv[++i], 0, kMaxLineRateMbps, o.lineRateMbps))
+                return fail("--line-rate-mbps needs 0 to " + std::to_string(kMaxLineRateMbps));
         } else if (arg == "--reply-delay-ms") {
             if (!ParseInt(argv[++i], 0, kMaxReplyDelayMs, o.replyDelayMs))
                 return fail("--reply-delay-ms needs 0 to " + std::to_string(kMaxReplyDelayMs));
@@ -278,11 +312,13 @@ int Serve(int fd, Emulator& emulator, const Options& o, LogFile& log)
         std::vector<Datagram> replies;
         log.Line("# " + emulator.Handle(buffer.data(), static_cast<int>(n), source, replies));
         size_t sent = 0;
+        LinePacer pacer(o.lineRateMbps);
         for (const Datagram& d : replies) {
             if (g_stop)
                 break;
             if (o.replyDelayMs > 0)
                 SleepMs(o.replyDelayMs);
+            pacer.Wait(d.size());
             if (sendto(fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from) < 0)
                 log.Line(std::string("# send failed: ") + std::strerror(errno));
             else
