@@ -1,5 +1,7 @@
 #include "XSocketFunctions.h"
 
+#include "SocketTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -18,24 +20,9 @@
 
 namespace {
 
-// Name under a top-level domain reserved never to resolve.
-const char* const kUnknownName = "netvane-test.invalid";
-// An address of a documentation network: never a local address.
-const char* const kNonLocalAddress = "192.0.2.1";
-
-// Number of open descriptors of this process, to show that a failed call
-// leaves no socket behind.
-int OpenDescriptorCount()
-{
-    DIR* dir = opendir("/proc/self/fd");
-    if (!dir)
-        return -1;
-    int count = 0;
-    while (readdir(dir))
-        ++count;
-    closedir(dir);
-    return count;
-}
+using sockettest::kNonLocalAddress;
+using sockettest::kUnknownName;
+using sockettest::OpenDescriptorCount;
 
 // Closes a raw handle at scope end.
 struct Handle {

@@ -2,6 +2,8 @@
 #include "XSocketFunctions.h"
 #include "XUdp.h"
 
+#include "SocketTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -18,22 +20,9 @@
 
 namespace {
 
-const char* const kUnknownName = "netvane-test.invalid";
-const char* const kNonLocalAddress = "192.0.2.1";
-
-// Number of open descriptors of this process, to show that a failed call
-// leaves no socket behind and that a close really closed.
-int OpenDescriptorCount()
-{
-    DIR* dir = opendir("/proc/self/fd");
-    if (!dir)
-        return -1;
-    int count = 0;
-    while (readdir(dir))
-        ++count;
-    closedir(dir);
-    return count;
-}
+using sockettest::kNonLocalAddress;
+using sockettest::kUnknownName;
+using sockettest::OpenDescriptorCount;
 
 bool IsOpen(int fd)
 {
