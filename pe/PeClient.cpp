@@ -23,6 +23,10 @@ namespace {
 const char kBroadcastHost[] = "255.255.255.255";
 const int kPePort = 18220;
 const int kSendWaitMs = 1000;
+const int kReceiveBufferBytes = 4 * 1024 * 1024;
+// How long the receiver reads without sleeping after a request went out:
+// devices on a LAN answer within this.
+const int kReplyBurstMs = 300;
 
 const char* g_targetHost = kBroadcastHost;
 int g_targetPort = kPePort;
@@ -87,8 +91,13 @@ void OpenPeSocket()
     g_peSocket.SetSendTimeout(kSendWaitMs);
     g_peSocket.SetReceiveTimeout(0);
     g_peSocket.SetBroadcast(1);
-    if (g_peSocket.GetHandle() != -1)
-        g_peReceiver.Start();
+    if (g_peSocket.GetHandle() == -1)
+        return;
+    // Room for a burst while the receiver is not scheduled; the kernel caps
+    // it at its own limit, which is also fine.
+    int bytes = kReceiveBufferBytes;
+    setsockopt(g_peSocket.GetHandle(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    g_peReceiver.Start();
 }
 
 void SendPeMessage(const PeMessage& message)
@@ -98,6 +107,8 @@ void SendPeMessage(const PeMessage& message)
         return;
     sockaddr_in address;
     ResolveAddress(&address, g_targetPort, g_targetHost);
+    // Every request is answered at once, by every device a search reaches.
+    g_peReceiver.ExpectBurst(kReplyBurstMs);
     g_peSocket.SendTo(frame.GetData(), frame.GetSize(), &address);
 }
 

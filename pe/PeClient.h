@@ -20,8 +20,8 @@ extern PeReceiver g_peReceiver;
 extern const std::uint8_t kPeEveryDevice[6];
 
 // Opens g_peSocket on any local address and a port the system picks, with a
-// 1000 ms send wait, no receive wait and broadcast allowed, and starts the
-// receiver. Failures are not reported: the endpoint then stays closed and
+// 1000 ms send wait, no receive wait, broadcast allowed and a receive buffer
+// as large as the system allows up to 4 MiB, and starts the receiver. Failures are not reported: the endpoint then stays closed and
 // every later send and poll does nothing.
 void OpenPeSocket();
 // Frames message and broadcasts it to port 18220. The outcome is not reported.
