@@ -5,6 +5,7 @@
 #include "Setmacformimp.h"
 #include "XException.h"
 
+#include <QIcon>
 #include <QScreen>
 
 int main(int argc, char* argv[])
@@ -12,6 +13,10 @@ int main(int argc, char* argv[])
     TApplication app(argc, argv);
     try {
         QApplication::setApplicationName(QStringLiteral("Netvane"));
+        QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/netvane.png")));
+        // Lets the desktop shell match the window to its desktop entry (the id
+        // comes from cmake/Packaging.cmake).
+        QGuiApplication::setDesktopFileName(QStringLiteral(NETVANE_APP_ID));
         ApplyNetvaneLook(app);
 
         Form1 = new TForm1;
