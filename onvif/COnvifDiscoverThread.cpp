@@ -187,7 +187,9 @@ int COnvifDiscoverThread::Run()
     MakeOnvifMessageId(messageId);
     const std::string endpoint = g_probeEndpoint;
 
-    soap* context = soap_new();
+    // Texts stay UTF-8 as received: in the default mode gSOAP squeezes each
+    // character into one byte, which garbles every name beyond Latin-1.
+    soap* context = soap_new1(SOAP_C_UTFSTRING);
     if (!context)
         return -1;
     ContextGuard guard{context};

@@ -145,9 +145,10 @@ TEST_F(OnvifRunTest, EachReplyBecomesOneRecordFromItsFirstMatch)
         "urn:uuid:aaaa", "dn:NetworkVideoTransmitter",
         "onvif://www.onvif.org/type/video onvif://www.onvif.org/name/Camera%201 onvif://www.onvif.org/location/x",
         "http://10.9.8.7/onvif/device_service", 3))));
-    // SOAP 1.1 reply with three matches: only the first counts.
+    // SOAP 1.1 reply with three matches: only the first counts. Its name is
+    // beyond Latin-1 and must come through byte for byte.
     ASSERT_TRUE(device.Answer(ProbeMatches(
-        ProbeMatch("urn:uuid:bbbb", "dn:NetworkVideoTransmitter", "onvif://www.onvif.org/name/Second",
+        ProbeMatch("urn:uuid:bbbb", "dn:NetworkVideoTransmitter", "onvif://www.onvif.org/name/前门摄像机",
                    "http://127.0.0.1/a http://127.0.0.1/b", 7) +
             ProbeMatch("urn:uuid:cccc", "x", "onvif://www.onvif.org/name/Third", "http://x/", 1) +
             ProbeMatch("urn:uuid:dddd", "y", "onvif://www.onvif.org/name/Fourth", "http://y/", 1),
@@ -162,7 +163,7 @@ TEST_F(OnvifRunTest, EachReplyBecomesOneRecordFromItsFirstMatch)
     EXPECT_GT(r, 0);
     std::vector<Record> expected = {
         {"Camera%201", "127.0.0.1", "urn:uuid:aaaa", "http://10.9.8.7/onvif/device_service"},
-        {"Second", "127.0.0.1", "urn:uuid:bbbb", "http://127.0.0.1/a http://127.0.0.1/b"},
+        {"前门摄像机", "127.0.0.1", "urn:uuid:bbbb", "http://127.0.0.1/a http://127.0.0.1/b"},
         {"", "127.0.0.1", "urn:uuid:eeee", ""},
         {"", "127.0.0.1", "urn:uuid:aaaa", "http://10.9.8.7/"},
     };
@@ -174,7 +175,7 @@ TEST_F(OnvifRunTest, EachReplyBecomesOneRecordFromItsFirstMatch)
         "Service Address:http://10.9.8.7/onvif/device_service\nMetadata Version:3\n" +
         kSeparator +
         "127.0.0.1\r\nUUID:urn:uuid:bbbb\nType:tdn:NetworkVideoTransmitter\n"
-        "Scopes:onvif://www.onvif.org/name/Second\n"
+        "Scopes:onvif://www.onvif.org/name/前门摄像机\n"
         "Service Address:http://127.0.0.1/a http://127.0.0.1/b\nMetadata Version:7\n" +
         kSeparator +
         "127.0.0.1\r\nUUID:urn:uuid:eeee\nType:\nScopes:\nService Address:\nMetadata Version:0\n" +
