@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # shellcheck source-path=SCRIPTDIR
 # Runs the window inside a private network namespace against 40 emulated PE
-# devices, so it can be tried without a LAN and without touching one:
+# devices and 12 emulated ONVIF devices, so both tabs can be tried without a
+# LAN and without touching one:
 #
 #   bash scripts/netns-demo.sh <build-dir>
 #
-# It makes a namespace pair with scripts/netns.sh, starts the emulator in the
-# device side, runs <build-dir>/ui/netvane in the tool side on the invoking
+# It makes a namespace pair with scripts/netns.sh, starts both emulators in
+# the device side, runs <build-dir>/ui/netvane in the tool side on the invoking
 # user's display, and removes everything when the window closes (or on
 # Ctrl-C). Needs root; run through sudo it re-uses the caller's display and
 # runs the window as the caller.
@@ -25,6 +26,7 @@ fi
 build=$(cd "$1" && pwd)
 ui="$build/ui/netvane"
 emulator="$build/tools/pe-emulator/pe-emulator"
+onvif_emulator="$build/tools/onvif-emulator/onvif-emulator"
 
 if [ ! -x "$ui" ]; then
   echo "netns-demo.sh: $ui is missing: the window is not built yet." >&2
@@ -32,6 +34,10 @@ if [ ! -x "$ui" ]; then
 fi
 if [ ! -x "$emulator" ]; then
   echo "netns-demo.sh: $emulator is missing: build the pe-emulator target first." >&2
+  exit 1
+fi
+if [ ! -x "$onvif_emulator" ]; then
+  echo "netns-demo.sh: $onvif_emulator is missing: build the onvif-emulator target first." >&2
   exit 1
 fi
 
@@ -50,6 +56,7 @@ nv_netns_check
 tag="demo$$"
 work=$(mktemp -d /tmp/nv-demo-XXXXXX)
 emulator_pid=""
+onvif_pid=""
 window_pid=""
 
 # shellcheck disable=SC2317  # runs from the traps
@@ -59,10 +66,13 @@ cleanup() {
     kill -TERM "$window_pid" 2>/dev/null || true
     wait "$window_pid" 2>/dev/null || true
   fi
-  if [ -n "$emulator_pid" ]; then
-    kill -TERM "$emulator_pid" 2>/dev/null || true
-    wait "$emulator_pid" 2>/dev/null || true
-  fi
+  local pid
+  for pid in "$emulator_pid" "$onvif_pid"; do
+    if [ -n "$pid" ]; then
+      kill -TERM "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
   nv_netns_down "$tag" || echo "netns-demo.sh: could not remove nv-$tag-tool / nv-$tag-dev; try 'scripts/netns.sh down $tag'" >&2
   rm -rf "$work"
 }
@@ -73,22 +83,33 @@ trap 'exit 129' HUP
 
 nv_netns_up "$tag"
 
+# Waits up to 5 s for an emulator (pid $1) to write its ready file $2; exits
+# with a message naming it ($3) when it ends or does not get ready.
+wait_ready() {
+  for _ in $(seq 50); do
+    [ -e "$2" ] && return 0
+    if ! kill -0 "$1" 2>/dev/null; then
+      echo "netns-demo.sh: the $3 did not start" >&2
+      exit 1
+    fi
+    sleep 0.1
+  done
+  echo "netns-demo.sh: the $3 was not ready within 5 s" >&2
+  exit 1
+}
+
 ip netns exec "nv-$tag-dev" "$emulator" --i-am-in-a-netns --count 40 --lifetime-s 86400 \
   --log "$work/emulator.log" --ready-file "$work/ready" &
 emulator_pid=$!
-for _ in $(seq 50); do
-  [ -e "$work/ready" ] && break
-  if ! kill -0 "$emulator_pid" 2>/dev/null; then
-    echo "netns-demo.sh: the emulator did not start" >&2
-    exit 1
-  fi
-  sleep 0.1
-done
-if [ ! -e "$work/ready" ]; then
-  echo "netns-demo.sh: the emulator was not ready within 5 s" >&2
-  exit 1
-fi
-echo "netns-demo.sh: 40 emulated devices in nv-$tag-dev; starting the window in nv-$tag-tool"
+wait_ready "$emulator_pid" "$work/ready" "PE emulator"
+
+# The ONVIF devices answer from addresses of their own (10.77.2.1 up), which
+# the emulator puts on the device side's link itself.
+ip netns exec "nv-$tag-dev" "$onvif_emulator" --i-am-in-a-netns --count 12 --lifetime-s 86400 \
+  --log "$work/onvif-emulator.log" --ready-file "$work/onvif-ready" &
+onvif_pid=$!
+wait_ready "$onvif_pid" "$work/onvif-ready" "ONVIF emulator"
+echo "netns-demo.sh: 40 PE and 12 ONVIF emulated devices in nv-$tag-dev; starting the window in nv-$tag-tool"
 
 # The window runs as the user who called sudo, with that user's display.
 user=${SUDO_USER:-root}

@@ -25,13 +25,17 @@
 #ifndef NETVANE_PE_EMULATOR
 #error "NETVANE_PE_EMULATOR must name the pe-emulator binary"
 #endif
+#ifndef NETVANE_ONVIF_EMULATOR
+#error "NETVANE_ONVIF_EMULATOR must name the onvif-emulator binary"
+#endif
 
 extern "C" void __sanitizer_set_death_callback(void (*callback)(void)) __attribute__((weak));
 
 namespace {
 
 const char kScript[] = NETVANE_NETNS_SCRIPT;
-const char kEmulator[] = NETVANE_PE_EMULATOR;
+const char kPeEmulator[] = NETVANE_PE_EMULATOR;
+const char kOnvifEmulator[] = NETVANE_ONVIF_EMULATOR;
 const char kBash[] = "/bin/bash";
 
 // Files the fixture may leave in its directory.
@@ -337,7 +341,7 @@ bool NetnsFixture::Down()
     return gone;
 }
 
-bool NetnsFixture::StartEmulator(const std::vector<std::string>& args, std::string& error)
+bool NetnsFixture::StartEmulator(const std::vector<std::string>& args, std::string& error, EmulatorKind kind)
 {
     if (!up) {
         error = "the namespaces are not up";
@@ -354,7 +358,8 @@ bool NetnsFixture::StartEmulator(const std::vector<std::string>& args, std::stri
         error = "the ip tool is missing (Debian package iproute2)";
         return false;
     }
-    std::vector<std::string> all = {ip,      "netns", "exec",         DeviceNamespace(), kEmulator, "--i-am-in-a-netns",
+    const char* program = kind == EmulatorKind::Onvif ? kOnvifEmulator : kPeEmulator;
+    std::vector<std::string> all = {ip,      "netns", "exec",         DeviceNamespace(), program, "--i-am-in-a-netns",
                                     "--log", logPath, "--ready-file", ready};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -464,7 +469,7 @@ void NetnsTest::SetUp()
     ASSERT_TRUE(netns.EnterToolNamespace(error)) << error;
     const std::vector<std::string> args = EmulatorArguments();
     if (!args.empty()) {
-        ASSERT_TRUE(netns.StartEmulator(args, error)) << error;
+        ASSERT_TRUE(netns.StartEmulator(args, error, Emulator())) << error;
     }
 }
 

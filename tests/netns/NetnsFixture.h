@@ -8,7 +8,7 @@
 #include <vector>
 
 // One pair of test network namespaces (nv-<tag>-tool and nv-<tag>-dev, made
-// by scripts/netns.sh) with the PE emulator running in the device side, for
+// by scripts/netns.sh) with an emulator (PE or ONVIF) in the device side, for
 // integration tests that must never touch the host's network.
 //
 // The test process's main thread joins the tool namespace; every socket and
@@ -38,12 +38,16 @@ public:
     // gone afterwards. Leaves the tool namespace first.
     bool Down();
 
-    // Starts pe-emulator in the device namespace with args plus
-    // --i-am-in-a-netns, --log and --ready-file of its own, and waits up to
-    // 5 s for it to be ready. A running emulator is stopped first, and its log
-    // starts afresh. False with error set (including the emulator's messages)
-    // when it does not come up.
-    bool StartEmulator(const std::vector<std::string>& args, std::string& error);
+    // The emulator programs the fixture can start.
+    enum class EmulatorKind { Pe, Onvif };
+
+    // Starts the emulator (pe-emulator unless kind says otherwise; one at a
+    // time) in the device namespace with args plus --i-am-in-a-netns, --log
+    // and --ready-file of its own, and waits up to 5 s for it to be ready. A
+    // running emulator is stopped first, and its log starts afresh. False with
+    // error set (including the emulator's messages) when it does not come up.
+    bool StartEmulator(const std::vector<std::string>& args, std::string& error,
+                       EmulatorKind kind = EmulatorKind::Pe);
     // SIGTERM, then SIGKILL after 3 s; waits for the end. Harmless when none runs.
     void StopEmulator();
 
@@ -81,6 +85,8 @@ protected:
     void TearDown() override;
     // Arguments of the emulator started by SetUp; none: the test starts it.
     virtual std::vector<std::string> EmulatorArguments() const { return {}; }
+    // Which emulator SetUp starts.
+    virtual NetnsFixture::EmulatorKind Emulator() const { return NetnsFixture::EmulatorKind::Pe; }
 
     NetnsFixture netns;
 };
