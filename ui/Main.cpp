@@ -1,6 +1,8 @@
 #include "Main.h"
 
 #include "FileVersion.h"
+#include "OnvifDeviceModel.h"
+#include "OnvifSearch.h"
 #include "Passwordformimp.h"
 #include "PeClient.h"
 #include "PeCommands.h"
@@ -21,7 +23,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTableView>
 #include <QStyleFactory>
@@ -163,6 +164,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     peTimer->start();
     onvifTimer = new QTimer(this);
     onvifTimer->setInterval(100);
+    connect(onvifTimer, &QTimer::timeout, this, &TForm1::onvifTimerTimer);
     onvifTimer->start();
 
     setWindowTitle(QCoreApplication::applicationName());
@@ -194,7 +196,7 @@ void TForm1::BuildPeTab()
     peListView->setModel(peModel);
     SetUpListView(peListView);
     for (int column = 0; column < PeDeviceModel::kColumnCount; ++column)
-        peListView->setColumnWidth(column, PeDeviceModel::ColumnWidth(column));
+        peListView->setColumnWidth(column, peModel->ColumnWidth(column));
 
     pePanel_Bottom = MakeBar(this, "pePanel_Bottom", pePanel_BottomR, "pePanel_BottomR", 442, true);
     peButton_Web = MakeButton(pePanel_BottomR, "Web", 16);
@@ -237,25 +239,17 @@ void TForm1::BuildPeTab()
 
 void TForm1::BuildOnvifTab()
 {
-    static const struct {
-        const char* header;
-        int width;
-    } kColumns[] = {{"名称", 200}, {"协议", 80}, {"IP地址", 117}, {"UUID", 320}, {"服务地址", 320}};
-
     onvifPanel_Top = MakeBar(this, "onvifPanel_Top", onvifPanel_TopL, "onvifPanel_TopL", 217, false);
     onvifButton_FindDevice = MakeButton(onvifPanel_TopL, "搜索", 16);
     onvifButton_ClearTable = MakeButton(onvifPanel_TopL, "清空列表", 96);
 
     onvifListView = new QTableView;
     onvifListView->setObjectName(QStringLiteral("onvifListView"));
-    onvifModel = new QStandardItemModel(0, 5, this);
-    for (int column = 0; column < 5; ++column)
-        onvifModel->setHorizontalHeaderItem(column, new QStandardItem(QString::fromUtf8(kColumns[column].header)));
-    onvifModel->horizontalHeaderItem(2)->setIcon(QIcon(QStringLiteral(":/images/sort-up.png")));
+    onvifModel = new OnvifDeviceModel(this);
     onvifListView->setModel(onvifModel);
     SetUpListView(onvifListView);
-    for (int column = 0; column < 5; ++column)
-        onvifListView->setColumnWidth(column, kColumns[column].width);
+    for (int column = 0; column < OnvifDeviceModel::kColumnCount; ++column)
+        onvifListView->setColumnWidth(column, onvifModel->ColumnWidth(column));
 
     onvifPanel_Bottom = MakeBar(this, "onvifPanel_Bottom", onvifPanel_BottomR, "onvifPanel_BottomR", 122, true);
     onvifButton_Web = MakeButton(onvifPanel_BottomR, "Web", 16);
@@ -266,6 +260,13 @@ void TForm1::BuildOnvifTab()
 
     onvifMenu = new QMenu(this);
     onvifMenu_Web = onvifMenu->addAction(QStringLiteral("Web"));
+
+    connect(onvifButton_FindDevice, &QPushButton::clicked, this, &TForm1::onvifButton_FindDeviceClick);
+    connect(onvifButton_ClearTable, &QPushButton::clicked, this, &TForm1::onvifButton_ClearTableClick);
+    connect(onvifButton_Web, &QPushButton::clicked, this, &TForm1::onvifButton_WebClick);
+    connect(onvifMenu_Web, &QAction::triggered, this, &TForm1::onvifMenu_WebClick);
+    connect(onvifListView->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &TForm1::onvifListViewColumnClick);
     connect(onvifListView, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { onvifMenu->popup(onvifListView->viewport()->mapToGlobal(at)); });
 }
@@ -273,6 +274,12 @@ void TForm1::BuildOnvifTab()
 int TForm1::SelectedPeRow() const
 {
     const QModelIndexList rows = peListView->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+int TForm1::SelectedOnvifRow() const
+{
+    const QModelIndexList rows = onvifListView->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
@@ -407,4 +414,52 @@ void TForm1::peMenu_ShutdownClick()
 void TForm1::peMenu_SetMacClick()
 {
     peButton_SetMac->click();
+}
+
+void TForm1::RefreshOnvifList()
+{
+    onvifModel->Refresh();
+}
+
+void TForm1::onvifButton_FindDeviceClick()
+{
+    StartOnvifSearch();
+}
+
+void TForm1::onvifButton_ClearTableClick()
+{
+    g_onvifDevices.devices.SetSize(0);
+    onvifModel->Clear();
+}
+
+void TForm1::onvifTimerTimer()
+{
+    if (MergeOnvifResults() > 0)
+        RefreshOnvifList();
+}
+
+void TForm1::onvifListViewColumnClick(int column)
+{
+    // Before the first search there is nothing to order, and the marker stays.
+    if (column != OnvifDeviceModel::kIpColumn || !g_discoverThread)
+        return;
+    g_onvifSortOrder = -g_onvifSortOrder;
+    onvifModel->SetHeaderImage(column, g_onvifSortOrder > 0 ? 0 : 1);
+    SortOnvifDevices(g_onvifDevices, g_onvifSortOrder > 0 ? 1 : -1);
+    RefreshOnvifList();
+}
+
+void TForm1::onvifButton_WebClick()
+{
+    const int row = SelectedOnvifRow();
+    if (row < 0 || row >= g_onvifDevices.devices.GetSize())
+        return;
+    XString url;
+    url.Format("http://%s/", g_onvifDevices.devices[row]->ipText.GetText());
+    UiHost().OpenUrl(QString::fromUtf8(url.GetText()));
+}
+
+void TForm1::onvifMenu_WebClick()
+{
+    onvifButton_Web->click();
 }

@@ -3,20 +3,20 @@
 #include <QString>
 #include <QWidget>
 
+class OnvifDeviceModel;
 class PeDeviceModel;
 class QAction;
 class QApplication;
 class QMenu;
 class QPushButton;
-class QStandardItemModel;
 class QTabWidget;
 class QTableView;
 class QTimer;
 struct tagDevice;
 
 // The main window: the PE tab (search, clear, device list, actions) and the
-// ONVIF tab, whose controls are laid out but not yet wired to a search. The
-// window keeps no device data: the PE list shows g_peDevices row for row.
+// ONVIF tab (search, clear, device list, web page). The window keeps no
+// device data: each list shows its device table row for row.
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
@@ -28,6 +28,8 @@ public:
     const QString& VersionText() const { return versionText; }
     // Index of the selected PE row, -1 when none.
     int SelectedPeRow() const;
+    // Index of the selected ONVIF row, -1 when none.
+    int SelectedOnvifRow() const;
 
     QTabWidget* PageControl1;
     QWidget* peTabSheet;
@@ -58,7 +60,7 @@ public:
     QPushButton* onvifButton_FindDevice;
     QPushButton* onvifButton_ClearTable;
     QTableView* onvifListView;
-    QStandardItemModel* onvifModel;
+    OnvifDeviceModel* onvifModel;
     QWidget* onvifPanel_Bottom;
     QWidget* onvifPanel_BottomR;
     QPushButton* onvifButton_Web;
@@ -84,6 +86,17 @@ public Q_SLOTS:
     void peMenu_RestartClick();
     void peMenu_ShutdownClick();
     void peMenu_SetMacClick();
+
+    // Brings the ONVIF list in line with g_onvifDevices (rebuilt when the
+    // table has grown).
+    void RefreshOnvifList();
+
+    void onvifButton_FindDeviceClick();
+    void onvifButton_ClearTableClick();
+    void onvifTimerTimer();
+    void onvifListViewColumnClick(int column);
+    void onvifButton_WebClick();
+    void onvifMenu_WebClick();
 
 private:
     void BuildPeTab();

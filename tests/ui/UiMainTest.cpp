@@ -7,6 +7,7 @@
 #include "PeFrame.h"
 #include "Setipformimp.h"
 #include "Setmacformimp.h"
+#include "UiTestSupport.h"
 #include "UiHost.h"
 #include "XBuffer.h"
 #include "XException.h"
@@ -43,54 +44,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Stands in for the desktop: records every message box, URL and dialog
-// showing. Boxes are answered from a queue (OK when it is empty); each dialog
-// showing runs the next scripted step, which works the dialog's own buttons,
-// and ends with Cancel when no step is left.
-class FakeHost : public IUiHost {
-public:
-    struct Box {
-        QWidget* owner;
-        QString text;
-        QString caption;
-        UiIcon icon;
-        UiButtons buttons;
-    };
-
-    int MessageBox(QWidget* owner, const QString& text, const QString& caption, UiIcon icon,
-                   UiButtons buttons) override
-    {
-        boxes.push_back({owner, text, caption, icon, buttons});
-        if (answers.empty())
-            return kModalOk;
-        const int answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-
-    void OpenUrl(const QString& url) override { urls.push_back(url); }
-
-    int ExecDialog(QDialog* dialog) override
-    {
-        shown.push_back(dialog);
-        captions.push_back(dialog->windowTitle());
-        if (steps.empty())
-            return kModalCancel;
-        auto step = steps.front();
-        steps.pop_front();
-        dialog->setResult(QDialog::Rejected);
-        step(dialog);
-        return dialog->result() == QDialog::Accepted ? kModalOk : kModalCancel;
-    }
-
-    std::vector<Box> boxes;
-    std::deque<int> answers;
-    std::vector<QString> urls;
-    std::vector<QDialog*> shown;
-    std::vector<QString> captions;
-    std::deque<std::function<void(QDialog*)>> steps;
-};
 
 // A loopback "device" that every PE request is redirected to.
 class DeviceSocket {
@@ -223,14 +176,7 @@ protected:
     static void SetUpTestSuite()
     {
         SetPeRequestTarget("127.0.0.1", Device().port);
-        if (Form1)
-            return;
-        Form1 = new TForm1;
-        SetIpForm = new TSetIpForm(Form1);
-        SetMacForm = new TSetMacForm(Form1);
-        PasswordForm = new TPasswordForm(Form1);
-        // Ticks are driven by the tests alone.
-        Form1->peTimer->stop();
+        CreateMainWindowOnce();
     }
 
     void SetUp() override
