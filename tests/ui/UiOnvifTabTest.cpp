@@ -79,6 +79,16 @@ bool WaitForWorkerEnd()
     return !g_discoverThread || !g_discoverThread->IsRunning();
 }
 
+// Back to the state before the first search: the ended worker joined and gone.
+void ForgetWorker()
+{
+    if (!g_discoverThread)
+        return;
+    g_discoverThread->Join();
+    delete g_discoverThread;
+    g_discoverThread = nullptr;
+}
+
 class OnvifTabTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -96,11 +106,7 @@ protected:
         SetOnvifProbeEndpoint(device.Endpoint().c_str());
         previous = SetUiHost(&host);
         ASSERT_TRUE(WaitForWorkerEnd());
-        if (g_discoverThread) {
-            g_discoverThread->Join();
-            delete g_discoverThread;
-            g_discoverThread = nullptr;
-        }
+        ForgetWorker();
         Form1->onvifButton_ClearTableClick();
         g_onvifSortOrder = 1;
         Form1->onvifModel->SetHeaderImage(OnvifDeviceModel::kIpColumn, 0);
@@ -108,7 +114,8 @@ protected:
 
     void TearDown() override
     {
-        WaitForWorkerEnd();
+        if (WaitForWorkerEnd())
+            ForgetWorker();
         SetUiHost(previous);
         SetOnvifProbeEndpoint(nullptr);
     }
