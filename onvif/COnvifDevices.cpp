@@ -20,21 +20,19 @@ void SortOnvifDevices(COnvifDevices& table, int direction)
 {
     if (direction == 0)
         return;
-    // Bubble sort: the table holds a handful of devices, it needs no memory
-    // (so it cannot fail) and it never swaps equal neighbours.
+    // A stable insertion sort: it gives the order of a bubble sort that only
+    // swaps misordered neighbours, but a table that is sorted except for a
+    // few new records at its end costs one pass, not one pass per place.
+    // It needs no memory, so it cannot fail.
     XArray<COnvifDevice>& devices = table.devices;
-    for (int n = devices.GetSize(); n >= 2; --n) {
-        int swaps = 0;
-        for (int i = 0; i + 1 < n; ++i) {
-            int order = CompareOnvifDeviceIp(devices[i], devices[i + 1]);
-            if (direction > 0 ? order > 0 : order < 0) {
-                COnvifDevice* held = devices[i];
-                devices[i] = devices[i + 1];
-                devices[i + 1] = held;
-                ++swaps;
-            }
+    const int n = devices.GetSize();
+    for (int i = 1; i < n; ++i) {
+        COnvifDevice* record = devices[i];
+        int j = i;
+        while (j > 0 && CompareOnvifDeviceIp(devices[j - 1], record) * direction > 0) {
+            devices[j] = devices[j - 1];
+            --j;
         }
-        if (swaps == 0)
-            break;
+        devices[j] = record;
     }
 }

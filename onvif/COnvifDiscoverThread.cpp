@@ -17,6 +17,7 @@ const char kNamePrefix[] = "onvif://www.onvif.org/name/";
 const char kDiscoveryTo[] = "urn:schemas-xmlsoap-org:ws:2005:04:discovery";
 const char kProbeAction[] = "http://schemas.xmlsoap.org/ws/2005/04/discovery/Probe";
 const char kProbeTypes[] = "tdn:NetworkVideoTransmitter";
+const int kReplyBufferBytes = 4 * 1024 * 1024;
 
 std::string g_probeEndpoint = kMulticastEndpoint;
 FILE* g_traceOutput = nullptr;
@@ -195,6 +196,9 @@ int COnvifDiscoverThread::Run()
     ContextGuard guard{context};
     soap_set_namespaces(context, namespaces);
     context->recv_timeout = 5;
+    // Every device answers the multicast at once: room for a large site's
+    // replies while they wait to be parsed (the kernel caps the size).
+    context->rcvbuf = kReplyBufferBytes;
 
     SOAP_ENV__Header header;
     wsdd__ScopesType scopes;
