@@ -309,7 +309,13 @@ void TForm1::peButton_ClearTableClick()
 
 void TForm1::peTimerTimer()
 {
-    PollPeReplies([this] { RefreshPeList(); });
+    // The window cannot repaint before the poll returns, so one refresh at its
+    // end shows exactly what a refresh after every accepted reply would; a
+    // burst of thousands of replies then costs one list update, not thousands.
+    bool accepted = false;
+    PollPeReplies([&accepted] { accepted = true; });
+    if (accepted)
+        RefreshPeList();
 }
 
 void TForm1::peListViewColumnClick(int column)

@@ -10,6 +10,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -91,11 +92,14 @@ bool RunCase(NetnsFixture& netns, int devices, int order, int rcvbuf, int mbps)
     long dropsBefore = ReceiveBufferDrops();
     Clock::time_point start = Clock::now();
     Clock::time_point lastRecord = start;
+    Clock::duration longestPoll{};
     SendPeSearch(kPeEveryDevice);
     while (Clock::now() - start < kGiveUp) {
         std::this_thread::sleep_for(kTick);
         int before = g_peDevices.GetSize() + Serials();
+        Clock::time_point pollStart = Clock::now();
         PollPeReplies(nullptr);
+        longestPoll = std::max(longestPoll, Clock::now() - pollStart);
         if (g_peDevices.GetSize() + Serials() != before)
             lastRecord = Clock::now();
         if (g_peDevices.GetSize() == devices && Serials() == devices)
@@ -103,9 +107,10 @@ bool RunCase(NetnsFixture& netns, int devices, int order, int rcvbuf, int mbps)
     }
     long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(lastRecord - start).count());
     std::printf("pe-burst devices=%d found=%d serials=%d order=%s rcvbuf=%d line_mbps=%d last_record_ms=%ld "
-                "kernel_drops=%ld\n",
+                "kernel_drops=%ld longest_poll_ms=%ld\n",
                 devices, g_peDevices.GetSize(), Serials(), order > 0 ? "asc" : "desc", rcvbuf, mbps, ms,
-                ReceiveBufferDrops() - dropsBefore);
+                ReceiveBufferDrops() - dropsBefore,
+                static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(longestPoll).count()));
     std::fflush(stdout);
     netns.StopEmulator();
     return true;
