@@ -74,6 +74,10 @@ int PrintableSequence(const unsigned char* text)
     for (int i = 1; i < length; ++i)
         if ((text[i] & 0xC0) != 0x80)
             return 0;
+    // Overlong forms, surrogates and values past U+10FFFF are no UTF-8.
+    if ((lead == 0xE0 && text[1] < 0xA0) || (lead == 0xED && text[1] > 0x9F) ||
+        (lead == 0xF0 && text[1] < 0x90) || (lead == 0xF4 && text[1] > 0x8F))
+        return 0;
     // C1 controls (U+0080 to U+009F) act on some terminals too.
     if (lead == 0xC2 && text[1] < 0xA0)
         return 0;

@@ -297,6 +297,13 @@ TEST(OnvifTraceTextTest, KeepsPrintableUtf8AndEscapesTheRest)
         {"\xE4\xB8", "\\xE4\\xB8"},
         {"\x80x", "\\x80x"},
         {"\xC0\xAF", "\\xC0\\xAF"},
+        // Overlong three- and four-byte forms, a surrogate, past U+10FFFF.
+        {"\xE0\x80\xAF", "\\xE0\\x80\\xAF"},
+        {"\xF0\x80\x80\xAF", "\\xF0\\x80\\x80\\xAF"},
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},
+        {"\xF4\x91\x84\xA5", "\\xF4\\x91\\x84\\xA5"},
+        // The last scalar values just inside the limits stay as they are.
+        {"\xED\x9F\xBF\xF4\x8F\xBF\xBF", "\xED\x9F\xBF\xF4\x8F\xBF\xBF"},
     };
     for (const Case& c : cases) {
         std::string trace;
