@@ -1,4 +1,5 @@
 #include "NetnsFixture.h"
+#include "OnvifChecks.h"
 #include "OnvifSearch.h"
 #include "XAutoLock.h"
 
@@ -53,18 +54,6 @@ std::string Unescaped(const std::string& line)
         }
     }
     return out;
-}
-
-std::string ReadAll(FILE* stream)
-{
-    std::fflush(stream);
-    std::rewind(stream);
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0)
-        text.append(buffer, n);
-    return text;
 }
 
 std::vector<std::string> Lines(const std::string& text)
@@ -208,42 +197,6 @@ protected:
     }
 };
 
-void ExpectProbeOnTheWire(const std::string& probe)
-{
-    const char* declarations[] = {
-        "xmlns:SOAP-ENV=\"http://www.w3.org/2003/05/soap-envelope\"",
-        "xmlns:SOAP-ENC=\"http://www.w3.org/2003/05/soap-encoding\"",
-        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"",
-        "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"",
-        "xmlns:wsa=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\"",
-        "xmlns:wsdd=\"http://schemas.xmlsoap.org/ws/2005/04/discovery\"",
-        "xmlns:tdn=\"http://www.onvif.org/ver10/network/wsdl\"",
-    };
-    std::smatch root;
-    ASSERT_TRUE(std::regex_search(probe, root, std::regex("<SOAP-ENV:Envelope[^>]*>"))) << probe;
-    for (const char* text : declarations)
-        EXPECT_NE(root.str().find(text), std::string::npos) << text << "\nin " << root.str();
-    EXPECT_EQ(probe.find("encodingStyle"), std::string::npos) << probe;
-    // Only MessageID, To and Action in the header, the last two to be understood.
-    const std::regex whole(
-        "<SOAP-ENV:Header>\\s*"
-        "<wsa:MessageID>[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}</wsa:MessageID>\\s*"
-        "<wsa:To SOAP-ENV:mustUnderstand=\"(true|1)\">urn:schemas-xmlsoap-org:ws:2005:04:discovery</wsa:To>\\s*"
-        "<wsa:Action SOAP-ENV:mustUnderstand=\"(true|1)\">"
-        "http://schemas.xmlsoap.org/ws/2005/04/discovery/Probe</wsa:Action>\\s*"
-        "</SOAP-ENV:Header>\\s*<SOAP-ENV:Body>\\s*<wsdd:Probe>\\s*"
-        "<wsdd:Types>tdn:NetworkVideoTransmitter</wsdd:Types>\\s*(<wsdd:Scopes></wsdd:Scopes>|<wsdd:Scopes/>)\\s*"
-        "</wsdd:Probe>\\s*</SOAP-ENV:Body>\\s*</SOAP-ENV:Envelope>\\s*$");
-    EXPECT_TRUE(std::regex_search(probe, whole)) << probe;
-}
-
-std::string MessageId(const std::string& probe)
-{
-    std::smatch m;
-    return std::regex_search(probe, m, std::regex("<wsa:MessageID>([^<]*)</wsa:MessageID>")) ? m[1].str()
-                                                                                             : std::string();
-}
-
 TEST_F(OnvifNetnsManyTest, EveryDeviceFoundFromItsOwnAddressAndKeptOnceOverTwoSearches)
 {
     const std::vector<Announced> announced = AnnouncedDevices();
@@ -255,7 +208,7 @@ TEST_F(OnvifNetnsManyTest, EveryDeviceFoundFromItsOwnAddressAndKeptOnceOverTwoSe
     auto probes = Probes();
     ASSERT_EQ(probes.size(), 1u);
     EXPECT_EQ(probes[0].first.compare(0, 10, "10.77.0.1:"), 0) << probes[0].first;
-    ExpectProbeOnTheWire(probes[0].second);
+    ExpectVideoTransmitterProbe(probes[0].second);
 
     // Each record names the address its reply came from: device n sends from
     // 10.77.2.n, and its service address (which it builds from that address)
@@ -298,7 +251,7 @@ TEST_F(OnvifNetnsManyTest, EveryDeviceFoundFromItsOwnAddressAndKeptOnceOverTwoSe
     ASSERT_EQ(SearchAndMerge(), 0);
     probes = Probes();
     ASSERT_EQ(probes.size(), 2u);
-    ExpectProbeOnTheWire(probes[1].second);
+    ExpectVideoTransmitterProbe(probes[1].second);
     EXPECT_NE(MessageId(probes[0].second), MessageId(probes[1].second));
     EXPECT_EQ(Copy(g_onvifDevices.devices), expected);
     EXPECT_TRUE(netns.WaitForLogLine("# sent 12 datagrams", 0));

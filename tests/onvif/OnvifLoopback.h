@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
 class FakeOnvifDevice {
@@ -108,17 +107,4 @@ inline std::string ProbeMatches(const std::string& matches, const char* envelope
            "<a:Action>http://schemas.xmlsoap.org/ws/2005/04/discovery/ProbeMatches</a:Action>"
            "</e:Header><e:Body><d:ProbeMatches>" +
            matches + "</d:ProbeMatches></e:Body></e:Envelope>";
-}
-
-// Everything written to a temporary stream so far.
-inline std::string ReadAll(FILE* stream)
-{
-    std::fflush(stream);
-    std::rewind(stream);
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0)
-        text.append(buffer, n);
-    return text;
 }

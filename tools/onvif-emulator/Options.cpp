@@ -1,28 +1,16 @@
 #include "Options.h"
 
 #include "Addresses.h"
+#include "EmulatorRuntime.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 
 namespace {
 
-const int kMaxDevices = 500;
+const int kMaxDevices = 1000;
 const int kMaxDelayMs = 5000;
 const int kMaxLifetimeS = 86400;
-
-bool ParseInt(const char* text, int low, int high, int& value)
-{
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < low || v > high)
-        return false;
-    value = static_cast<int>(v);
-    return true;
-}
 
 } // namespace
 
@@ -43,7 +31,7 @@ const char kHelp[] =
     "ones named nv*.\n"
     "\n"
     "devices:\n"
-    "  --count N           N devices (1-500, default 1)\n"
+    "  --count N           N devices (1-1000, default 1)\n"
     "  --first-address A   address of device 1 (default 10.77.2.1); all must\n"
     "                      lie in 10.77.0.3 to 10.77.255.254\n"
     "  --interface I       device-side interface (default nv-dev)\n"

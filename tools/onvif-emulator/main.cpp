@@ -5,22 +5,19 @@
 // network namespace.
 
 #include "Addresses.h"
+#include "EmulatorRuntime.h"
 #include "Messages.h"
-#include "NetnsCheck.h"
 #include "Options.h"
 
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -28,62 +25,6 @@ namespace {
 
 const int kDiscoveryPort = 3702;
 const char kGroup[] = "239.255.255.250";
-
-volatile std::sig_atomic_t g_stop = 0;
-
-void OnSignal(int)
-{
-    g_stop = 1;
-}
-
-class LogFile {
-public:
-    bool Open(const char* path)
-    {
-        file = path ? std::fopen(path, "w") : stdout;
-        return file != nullptr;
-    }
-    ~LogFile()
-    {
-        if (file && file != stdout)
-            std::fclose(file);
-    }
-    void Line(const std::string& text)
-    {
-        std::fputs(text.c_str(), file);
-        std::fputc('\n', file);
-        std::fflush(file);
-    }
-
-private:
-    FILE* file = nullptr;
-};
-
-bool WriteReadyFile(const char* path)
-{
-    // Written whole under another name first, so a waiting reader never sees half.
-    const std::string temp = std::string(path) + ".tmp";
-    FILE* f = std::fopen(temp.c_str(), "w");
-    if (!f)
-        return false;
-    std::fprintf(f, "%d %d\n", static_cast<int>(getpid()), kDiscoveryPort);
-    if (std::fclose(f) != 0)
-        return false;
-    return std::rename(temp.c_str(), path) == 0;
-}
-
-double Now()
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-void SleepMs(int ms)
-{
-    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
-    nanosleep(&pause, nullptr);
-}
 
 // A UDP socket bound to address:port; -1 with error set when it cannot be.
 int BoundSocket(in_addr address, std::string& error)
@@ -124,7 +65,7 @@ void Answer(const std::vector<OnvifEmuDevice>& devices, const Sockets& sockets, 
     int replies = 0, sent = 0;
     size_t bytes = 0;
     auto send = [&](int fd, const std::string& data) {
-        if (g_stop)
+        if (StopRequested())
             return;
         if (o.delayMs > 0)
             SleepMs(o.delayMs);
@@ -152,47 +93,26 @@ void Answer(const std::vector<OnvifEmuDevice>& devices, const Sockets& sockets, 
     log.Line("# sent " + std::to_string(sent) + " datagrams (" + std::to_string(bytes) + " bytes) to " + target);
 }
 
-int Serve(const std::vector<OnvifEmuDevice>& devices, const Sockets& sockets, const Options& o, LogFile& log)
+// Logs one datagram that came to the group socket and answers it when it is
+// a Probe for video transmitters from a usable source.
+void Handle(const std::vector<OnvifEmuDevice>& devices, const Sockets& sockets, const Options& o,
+            const std::uint8_t* data, size_t size, const sockaddr_in& from, LogFile& log)
 {
-    const double deadline = Now() + o.lifetimeS;
-    std::vector<char> buffer(65536);
-    while (!g_stop) {
-        const double left = deadline - Now();
-        if (left <= 0) {
-            log.Line("# lifetime over");
-            break;
-        }
-        pollfd p = {sockets.probes, POLLIN, 0};
-        int ready = poll(&p, 1, left < 0.2 ? static_cast<int>(left * 1000) + 1 : 200);
-        if (ready < 0 && errno != EINTR) {
-            std::perror("onvif-emulator: poll");
-            return 1;
-        }
-        if (ready <= 0)
-            continue;
-        sockaddr_in from{};
-        socklen_t fromSize = sizeof from;
-        ssize_t n = recvfrom(sockets.probes, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                             &fromSize);
-        if (n < 0)
-            continue;
-        const std::string xml(buffer.data(), static_cast<size_t>(n));
-        const std::string source = IPv4Text(from.sin_addr) + ":" + std::to_string(ntohs(from.sin_port));
-        log.Line("PROBE " + source + " " + OneLine(xml));
-        const std::uint32_t sender = ntohl(from.sin_addr.s_addr);
-        const ProbeRequest request = ReadProbe(xml);
-        // A source can never be a group or a broadcast; checked anyway, since
-        // this program must not send to one.
-        if (IN_MULTICAST(sender) || sender == INADDR_BROADCAST || sender == INADDR_ANY || from.sin_port == 0)
-            log.Line("# ignored: unusable source " + source);
-        else if (!request.isProbe)
-            log.Line("# ignored: not a Probe");
-        else if (!request.wantsVideo)
-            log.Line("# ignored: the Probe does not ask for tdn:NetworkVideoTransmitter");
-        else
-            Answer(devices, sockets, o, request.messageId, from, log);
-    }
-    return 0;
+    const std::string xml(reinterpret_cast<const char*>(data), size);
+    const std::string source = IPv4Text(from.sin_addr) + ":" + std::to_string(ntohs(from.sin_port));
+    log.Line("PROBE " + source + " " + OneLine(xml));
+    const std::uint32_t sender = ntohl(from.sin_addr.s_addr);
+    const ProbeRequest request = ReadProbe(xml);
+    // A source can never be a group or a broadcast; checked anyway, since
+    // this program must not send to one.
+    if (IN_MULTICAST(sender) || sender == INADDR_BROADCAST || sender == INADDR_ANY || from.sin_port == 0)
+        log.Line("# ignored: unusable source " + source);
+    else if (!request.isProbe)
+        log.Line("# ignored: not a Probe");
+    else if (!request.wantsVideo)
+        log.Line("# ignored: the Probe does not ask for tdn:NetworkVideoTransmitter");
+    else
+        Answer(devices, sockets, o, request.messageId, from, log);
 }
 
 } // namespace
@@ -200,22 +120,10 @@ int Serve(const std::vector<OnvifEmuDevice>& devices, const Sockets& sockets, co
 int main(int argc, char** argv)
 {
     Options o;
-    int parsed = ParseOptions(argc, argv, o);
-    if (parsed == 1) {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
-    if (parsed != 0)
-        return parsed;
-    if (!o.inNetns) {
-        std::fprintf(stderr, "onvif-emulator: refusing to run without --i-am-in-a-netns; start it through scripts/netns.sh's namespaces\n");
-        return 3;
-    }
-    const std::string refusal = NetnsRefusal();
-    if (!refusal.empty()) {
-        std::fprintf(stderr, "onvif-emulator: refusing to run: %s\n", refusal.c_str());
-        return 3;
-    }
+    const int parsed = ParseOptions(argc, argv, o);
+    int exitCode = 0;
+    if (!MayStart("onvif-emulator", parsed, kHelp, o.inNetns, exitCode))
+        return exitCode;
 
     std::vector<OnvifEmuDevice> devices;
     std::string error;
@@ -224,15 +132,9 @@ int main(int argc, char** argv)
         return 2;
     }
     LogFile log;
-    if (!log.Open(o.log)) {
-        std::fprintf(stderr, "onvif-emulator: cannot write %s\n", o.log);
+    if (!log.Open(o.log, "onvif-emulator"))
         return 1;
-    }
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    CatchStopSignals();
 
     const int ifindex = static_cast<int>(if_nametoindex(o.interface.c_str()));
     if (ifindex == 0) {
@@ -267,11 +169,14 @@ int main(int argc, char** argv)
              ", Probes on " + kGroup + ":" + std::to_string(kDiscoveryPort) + " via " + o.interface);
     for (const OnvifEmuDevice& d : devices)
         log.Line("# device " + std::to_string(d.number) + " " + d.address + " " + d.uuid + " " + OneLine(d.name));
-    if (o.readyFile && !WriteReadyFile(o.readyFile)) {
+    if (o.readyFile && !WriteReadyFile(o.readyFile, kDiscoveryPort)) {
         std::fprintf(stderr, "onvif-emulator: cannot write %s\n", o.readyFile);
         return 1;
     }
-    int result = Serve(devices, sockets, o, log);
+    int result = ServeDatagrams(sockets.probes, o.lifetimeS, "onvif-emulator", log,
+                                [&](const std::uint8_t* data, size_t size, const sockaddr_in& from) {
+                                    Handle(devices, sockets, o, data, size, from, log);
+                                });
     log.Line("# stopped");
     return result;
 }

@@ -7,6 +7,7 @@
 #include "NetnsFixture.h"
 #include "PeClient.h"
 #include "PeDevices.h"
+#include "ProcessFigures.h"
 
 #include <sys/socket.h>
 
@@ -49,34 +50,6 @@ int CapReceiveBuffer()
     return actual;
 }
 
-// The namespace's count of datagrams the kernel dropped because a socket's
-// receive buffer was full (RcvbufErrors in /proc/net/snmp), or -1.
-long ReceiveBufferDrops()
-{
-    std::FILE* file = std::fopen("/proc/thread-self/net/snmp", "r");
-    if (!file)
-        return -1;
-    char names[512];
-    char values[512];
-    long drops = -1;
-    while (std::fgets(names, sizeof names, file) && std::fgets(values, sizeof values, file)) {
-        if (std::strncmp(names, "Udp:", 4) != 0)
-            continue;
-        // The header line names the columns; the next line holds the values.
-        char* nameSave = nullptr;
-        char* valueSave = nullptr;
-        char* name = strtok_r(names, " \n", &nameSave);
-        char* value = strtok_r(values, " \n", &valueSave);
-        for (; name && value; name = strtok_r(nullptr, " \n", &nameSave), value = strtok_r(nullptr, " \n", &valueSave)) {
-            if (std::strcmp(name, "RcvbufErrors") == 0)
-                drops = std::atol(value);
-        }
-        break;
-    }
-    std::fclose(file);
-    return drops;
-}
-
 // One search against `devices` emulated devices; returns false on a harness failure.
 bool RunCase(NetnsFixture& netns, int devices, int order, int rcvbuf, int mbps)
 {
@@ -89,7 +62,7 @@ bool RunCase(NetnsFixture& netns, int devices, int order, int rcvbuf, int mbps)
     ClearPeDevices();
     g_peSortOrder = order;
 
-    long dropsBefore = ReceiveBufferDrops();
+    long dropsBefore = UdpReceiveBufferDrops();
     Clock::time_point start = Clock::now();
     Clock::time_point lastRecord = start;
     Clock::duration longestPoll{};
@@ -109,7 +82,7 @@ bool RunCase(NetnsFixture& netns, int devices, int order, int rcvbuf, int mbps)
     std::printf("pe-burst devices=%d found=%d serials=%d order=%s rcvbuf=%d line_mbps=%d last_record_ms=%ld "
                 "kernel_drops=%ld longest_poll_ms=%ld\n",
                 devices, g_peDevices.GetSize(), Serials(), order > 0 ? "asc" : "desc", rcvbuf, mbps, ms,
-                ReceiveBufferDrops() - dropsBefore,
+                UdpReceiveBufferDrops() - dropsBefore,
                 static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(longestPoll).count()));
     std::fflush(stdout);
     netns.StopEmulator();

@@ -3,23 +3,17 @@
 // never broadcasts, and it refuses to run outside a test network namespace.
 
 #include "Emulator.h"
+#include "EmulatorRuntime.h"
 
 #include <arpa/inet.h>
-#include <net/if.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -54,13 +48,6 @@ private:
     std::chrono::steady_clock::time_point next{};
 };
 const int kMaxLifetimeS = 86400;
-
-volatile std::sig_atomic_t g_stop = 0;
-
-void OnSignal(int)
-{
-    g_stop = 1;
-}
 
 const char kHelp[] =
     "usage: pe-emulator --i-am-in-a-netns (--count N | --file F) [options]\n"
@@ -124,17 +111,6 @@ struct Options {
     const char* readyFile = nullptr;
 };
 
-bool ParseInt(const char* text, int low, int high, int& value)
-{
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < low || v > high)
-        return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
 // Returns 0 and fills options, 1 for --help, 2 after printing a usage error.
 int ParseOptions(int argc, char** argv, Options& o)
 {
@@ -187,148 +163,33 @@ int ParseOptions(int argc, char** argv, Options& o)
     return 0;
 }
 
-bool SameFile(const char* a, const char* b, bool& same)
+// Logs one request, lets the emulator handle it and sends its replies back
+// to the request's source through fd, paced as the options ask.
+void Handle(int fd, Emulator& emulator, const Options& o, const std::uint8_t* data, size_t size,
+            const sockaddr_in& from, LogFile& log)
 {
-    struct stat sa, sb;
-    if (stat(a, &sa) != 0 || stat(b, &sb) != 0)
-        return false;
-    same = sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    return true;
-}
-
-bool IsKernelThreadDaemon(const char* commPath)
-{
-    std::ifstream in(commPath);
-    std::string comm;
-    return std::getline(in, comm) && comm == "kthreadd";
-}
-
-// Empty when this process may send: it runs in a network namespace other than
-// the initial one, and that namespace holds only lo and the harness's nv*
-// links. Otherwise the reason to refuse. When the initial namespace cannot be
-// identified, that is a reason to refuse too.
-std::string NetnsRefusal()
-{
-    bool same = false;
-    // Process 1 lives in the initial namespace; where its entry is closed to
-    // us, the kernel's thread daemon (always in the initial one) stands in.
-    if (!SameFile("/proc/self/ns/net", "/proc/1/ns/net", same)) {
-        if (!IsKernelThreadDaemon("/proc/2/comm") || !SameFile("/proc/self/ns/net", "/proc/2/ns/net", same))
-            return "cannot tell whether this is the initial network namespace";
-    }
-    if (same)
-        return "this is the initial network namespace";
-
-    struct if_nameindex* links = if_nameindex();
-    if (links == nullptr)
-        return "cannot list the network interfaces";
-    std::string foreign;
-    for (struct if_nameindex* l = links; l->if_index != 0; ++l) {
-        const std::string name = l->if_name;
-        if (name != "lo" && name.compare(0, 2, "nv") != 0)
-            foreign += " " + name;
-    }
-    if_freenameindex(links);
-    if (!foreign.empty())
-        return "the namespace holds interfaces not made by the harness:" + foreign;
-    return std::string();
-}
-
-class LogFile {
-public:
-    bool Open(const char* path)
-    {
-        file = path ? std::fopen(path, "w") : stdout;
-        return file != nullptr;
-    }
-    ~LogFile()
-    {
-        if (file && file != stdout)
-            std::fclose(file);
-    }
-    void Line(const std::string& text)
-    {
-        std::fputs(text.c_str(), file);
-        std::fputc('\n', file);
-        std::fflush(file);
-    }
-
-private:
-    FILE* file = nullptr;
-};
-
-bool WriteReadyFile(const char* path)
-{
-    // Written whole under another name first, so a waiting test never reads half.
-    const std::string temp = std::string(path) + ".tmp";
-    FILE* f = std::fopen(temp.c_str(), "w");
-    if (!f)
-        return false;
-    std::fprintf(f, "%d %d\n", static_cast<int>(getpid()), kPePort);
-    if (std::fclose(f) != 0)
-        return false;
-    return std::rename(temp.c_str(), path) == 0;
-}
-
-double Now()
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-void SleepMs(int ms)
-{
-    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
-    nanosleep(&pause, nullptr);
-}
-
-int Serve(int fd, Emulator& emulator, const Options& o, LogFile& log)
-{
-    const double deadline = Now() + o.lifetimeS;
-    std::vector<std::uint8_t> buffer(65536);
-    while (!g_stop) {
-        const double left = deadline - Now();
-        if (left <= 0) {
-            log.Line("# lifetime over");
+    const int n = static_cast<int>(size);
+    const std::string source =
+        IpText(reinterpret_cast<const std::uint8_t*>(&from.sin_addr)) + ":" + std::to_string(ntohs(from.sin_port));
+    log.Line("RX" + std::string(n > 0 ? " " : "") + HexText(data, n));
+    std::vector<Datagram> replies;
+    log.Line("# " + emulator.Handle(data, n, source, replies));
+    size_t sent = 0;
+    LinePacer pacer(o.lineRateMbps);
+    for (const Datagram& d : replies) {
+        if (StopRequested())
             break;
-        }
-        struct pollfd p = {fd, POLLIN, 0};
-        int ready = poll(&p, 1, left < 0.2 ? static_cast<int>(left * 1000) + 1 : 200);
-        if (ready < 0 && errno != EINTR) {
-            std::perror("pe-emulator: poll");
-            return 1;
-        }
-        if (ready <= 0)
-            continue;
-        sockaddr_in from{};
-        socklen_t fromSize = sizeof from;
-        ssize_t n = recvfrom(fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
-        if (n < 0)
-            continue;
-        const std::string source =
-            IpText(reinterpret_cast<const std::uint8_t*>(&from.sin_addr)) + ":" + std::to_string(ntohs(from.sin_port));
-        log.Line("RX" + std::string(n > 0 ? " " : "") + HexText(buffer.data(), static_cast<int>(n)));
-        std::vector<Datagram> replies;
-        log.Line("# " + emulator.Handle(buffer.data(), static_cast<int>(n), source, replies));
-        size_t sent = 0;
-        LinePacer pacer(o.lineRateMbps);
-        for (const Datagram& d : replies) {
-            if (g_stop)
-                break;
-            if (o.replyDelayMs > 0)
-                SleepMs(o.replyDelayMs);
-            pacer.Wait(d.size());
-            if (sendto(fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from) < 0)
-                log.Line(std::string("# send failed: ") + std::strerror(errno));
-            else
-                ++sent;
-        }
-        // Tells tests that every reply to this request is on its way.
-        if (!replies.empty())
-            log.Line("# sent " + std::to_string(sent) + " datagrams");
+        if (o.replyDelayMs > 0)
+            SleepMs(o.replyDelayMs);
+        pacer.Wait(d.size());
+        if (sendto(fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&from), sizeof from) < 0)
+            log.Line(std::string("# send failed: ") + std::strerror(errno));
+        else
+            ++sent;
     }
-    return 0;
+    // Tells tests that every reply to this request is on its way.
+    if (!replies.empty())
+        log.Line("# sent " + std::to_string(sent) + " datagrams");
 }
 
 } // namespace
@@ -336,23 +197,10 @@ int Serve(int fd, Emulator& emulator, const Options& o, LogFile& log)
 int main(int argc, char** argv)
 {
     Options o;
-    int parsed = ParseOptions(argc, argv, o);
-    if (parsed == 1) {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
-    if (parsed != 0)
-        return parsed;
-
-    if (!o.inNetns) {
-        std::fprintf(stderr, "pe-emulator: refusing to run without --i-am-in-a-netns; start it through scripts/netns.sh's namespaces\n");
-        return 3;
-    }
-    const std::string refusal = NetnsRefusal();
-    if (!refusal.empty()) {
-        std::fprintf(stderr, "pe-emulator: refusing to run: %s\n", refusal.c_str());
-        return 3;
-    }
+    const int parsed = ParseOptions(argc, argv, o);
+    int exitCode = 0;
+    if (!MayStart("pe-emulator", parsed, kHelp, o.inNetns, exitCode))
+        return exitCode;
 
     std::vector<EmuDevice> devices;
     std::string error;
@@ -362,16 +210,10 @@ int main(int argc, char** argv)
     }
 
     LogFile log;
-    if (!log.Open(o.log)) {
-        std::fprintf(stderr, "pe-emulator: cannot write %s\n", o.log);
+    if (!log.Open(o.log, "pe-emulator"))
         return 1;
-    }
 
-    struct sigaction action{};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    CatchStopSignals();
 
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in any{};
@@ -385,14 +227,17 @@ int main(int argc, char** argv)
         return 1;
     }
     log.Line("# ready: " + std::to_string(devices.size()) + " devices on 0.0.0.0:18220" + (o.evil ? ", evil" : ""));
-    if (o.readyFile && !WriteReadyFile(o.readyFile)) {
+    if (o.readyFile && !WriteReadyFile(o.readyFile, kPePort)) {
         std::fprintf(stderr, "pe-emulator: cannot write %s\n", o.readyFile);
         close(fd);
         return 1;
     }
 
     Emulator emulator(std::move(devices), o.evil);
-    int result = Serve(fd, emulator, o, log);
+    int result = ServeDatagrams(fd, o.lifetimeS, "pe-emulator", log,
+                                [&](const std::uint8_t* data, size_t size, const sockaddr_in& from) {
+                                    Handle(fd, emulator, o, data, size, from, log);
+                                });
     close(fd);
     log.Line("# stopped");
     return result;

@@ -3,6 +3,7 @@
 #include <net/if.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <fstream>
 
 namespace {
@@ -50,4 +51,20 @@ std::string NetnsRefusal()
     if (!foreign.empty())
         return "the namespace holds interfaces not made by the harness:" + foreign;
     return std::string();
+}
+
+bool MayRunHere(const char* program, bool inNetns)
+{
+    if (!inNetns) {
+        std::fprintf(stderr,
+                     "%s: refusing to run without --i-am-in-a-netns; start it through scripts/netns.sh's namespaces\n",
+                     program);
+        return false;
+    }
+    const std::string refusal = NetnsRefusal();
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "%s: refusing to run: %s\n", program, refusal.c_str());
+        return false;
+    }
+    return true;
 }
