@@ -11,6 +11,7 @@ packages=(
   gsoap libgsoap-dev
   qt6-base-dev fonts-liberation fonts-noto-cjk
   xvfb xauth
+  xdotool libx11-dev
   desktop-file-utils appstream
 )
 

@@ -38,8 +38,13 @@ const char kPeEmulator[] = NETVANE_PE_EMULATOR;
 const char kOnvifEmulator[] = NETVANE_ONVIF_EMULATOR;
 const char kBash[] = "/bin/bash";
 
-// Files the fixture may leave in its directory.
-const char* const kDirFiles[] = {"/emulator.log", "/emulator.out", "/ready", "/ready.tmp", "/script.out", "/down.out"};
+// Files the fixture may leave in its directory; the extra emulators' files
+// are named as ExtraPath makes them.
+#define NV_EXTRA_FILES(n) "/extra" #n ".log", "/extra" #n ".out", "/extra" #n ".ready", "/extra" #n ".ready.tmp"
+const char* const kDirFiles[] = {"/emulator.log", "/emulator.out", "/ready", "/ready.tmp", "/script.out", "/down.out",
+                                 NV_EXTRA_FILES(0), NV_EXTRA_FILES(1), NV_EXTRA_FILES(2), NV_EXTRA_FILES(3),
+                                 NV_EXTRA_FILES(4), NV_EXTRA_FILES(5)};
+#undef NV_EXTRA_FILES
 const int kDirFileCount = sizeof kDirFiles / sizeof kDirFiles[0];
 
 // What each live fixture would leave behind if the process ended abnormally.
@@ -217,6 +222,35 @@ void SweepDirs()
     closedir(tmp);
 }
 
+// SIGTERM, then SIGKILL after 3 s; waits for the end and sets pid to -1.
+void StopProcess(pid_t& pid)
+{
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    const long deadline = MonotonicMs() + 3000;
+    int status;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (MonotonicMs() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        SleepMs(10);
+    }
+    pid = -1;
+}
+
+std::vector<std::string> ReadLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(path));
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
 bool FileExists(const std::string& path)
 {
     struct stat s;
@@ -347,11 +381,44 @@ bool NetnsFixture::StartEmulator(const std::vector<std::string>& args, std::stri
         error = "the namespaces are not up";
         return false;
     }
-    StopEmulator();
-    const std::string ready = dir + "/ready";
-    const std::string out = dir + "/emulator.out";
+    StopProcess(emulator);
+    g_slots[slot].emulator.store(-1);
+    return Launch(args, kind, logPath, dir + "/ready", dir + "/emulator.out", emulator, &g_slots[slot].emulator,
+                  error);
+}
+
+int NetnsFixture::StartExtraEmulator(const std::vector<std::string>& args, std::string& error, EmulatorKind kind)
+{
+    if (!up) {
+        error = "the namespaces are not up";
+        return -1;
+    }
+    const int number = static_cast<int>(extras.size());
+    if (number >= kMaxExtraEmulators) {
+        error = "at most " + std::to_string(kMaxExtraEmulators) + " extra emulators";
+        return -1;
+    }
+    // The exit path needs no pid of its own for these: "down" ends every
+    // process of the device namespace.
+    pid_t pid = -1;
+    if (!Launch(args, kind, ExtraPath(number, ".log"), ExtraPath(number, ".ready"), ExtraPath(number, ".out"), pid,
+                nullptr, error))
+        return -1;
+    extras.push_back(pid);
+    return number;
+}
+
+std::string NetnsFixture::ExtraPath(int number, const char* suffix) const
+{
+    return dir + "/extra" + std::to_string(number) + suffix;
+}
+
+bool NetnsFixture::Launch(const std::vector<std::string>& args, EmulatorKind kind, const std::string& log,
+                          const std::string& ready, const std::string& out, pid_t& pid, std::atomic<pid_t>* slotPid,
+                          std::string& error)
+{
     unlink(ready.c_str());
-    unlink(logPath.c_str());
+    unlink(log.c_str());
 
     const std::string ip = IpTool();
     if (ip.empty()) {
@@ -359,8 +426,8 @@ bool NetnsFixture::StartEmulator(const std::vector<std::string>& args, std::stri
         return false;
     }
     const char* program = kind == EmulatorKind::Onvif ? kOnvifEmulator : kPeEmulator;
-    std::vector<std::string> all = {ip,      "netns", "exec",         DeviceNamespace(), program, "--i-am-in-a-netns",
-                                    "--log", logPath, "--ready-file", ready};
+    std::vector<std::string> all = {ip,    "netns", "exec",         DeviceNamespace(), program, "--i-am-in-a-netns",
+                                    "--log", log,   "--ready-file", ready};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (const std::string& a : all)
@@ -385,20 +452,24 @@ bool NetnsFixture::StartEmulator(const std::vector<std::string>& args, std::stri
         execv(argv[0], argv.data());
         _exit(127);
     }
-    emulator = child;
-    g_slots[slot].emulator.store(child);
+    pid = child;
+    if (slotPid)
+        slotPid->store(child);
 
     const long deadline = MonotonicMs() + 5000;
     while (!FileExists(ready)) {
         int status;
-        if (waitpid(emulator, &status, WNOHANG) == emulator) {
-            emulator = -1;
-            g_slots[slot].emulator.store(-1);
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            if (slotPid)
+                slotPid->store(-1);
             error = "the emulator ended before it was ready: " + ReadFile(out);
             return false;
         }
         if (MonotonicMs() > deadline) {
-            StopEmulator();
+            StopProcess(pid);
+            if (slotPid)
+                slotPid->store(-1);
             error = "the emulator was not ready within 5 s: " + ReadFile(out);
             return false;
         }
@@ -409,32 +480,22 @@ bool NetnsFixture::StartEmulator(const std::vector<std::string>& args, std::stri
 
 void NetnsFixture::StopEmulator()
 {
-    if (emulator <= 0)
-        return;
-    kill(emulator, SIGTERM);
-    const long deadline = MonotonicMs() + 3000;
-    int status;
-    while (waitpid(emulator, &status, WNOHANG) == 0) {
-        if (MonotonicMs() > deadline) {
-            kill(emulator, SIGKILL);
-            waitpid(emulator, &status, 0);
-            break;
-        }
-        SleepMs(10);
-    }
-    emulator = -1;
+    StopProcess(emulator);
     if (slot >= 0)
         g_slots[slot].emulator.store(-1);
+    for (pid_t& pid : extras)
+        StopProcess(pid);
+    extras.clear();
 }
 
 std::vector<std::string> NetnsFixture::LogLines() const
 {
-    std::vector<std::string> lines;
-    std::istringstream in(ReadFile(logPath));
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
+    return ReadLines(logPath);
+}
+
+std::vector<std::string> NetnsFixture::ExtraLogLines(int number) const
+{
+    return ReadLines(ExtraPath(number, ".log"));
 }
 
 std::vector<std::string> NetnsFixture::ReceivedFrames() const

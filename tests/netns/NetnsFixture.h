@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,21 @@ public:
     // error set (including the emulator's messages) when it does not come up.
     bool StartEmulator(const std::vector<std::string>& args, std::string& error,
                        EmulatorKind kind = EmulatorKind::Pe);
-    // SIGTERM, then SIGKILL after 3 s; waits for the end. Harmless when none runs.
+    // SIGTERM, then SIGKILL after 3 s; waits for the end. Harmless when none
+    // runs. Stops the extra emulators too.
     void StopEmulator();
+
+    // Most extra emulators at a time.
+    static constexpr int kMaxExtraEmulators = 6;
+    // Starts one more emulator in the device namespace beside the one of
+    // StartEmulator and any earlier extras (e.g. a PE and several ONVIF ones
+    // with other addresses and modes), as StartEmulator does but with a log of
+    // its own, and waits up to 5 s for it to be ready. Returns its number,
+    // 0 up, for ExtraLogLines; -1 with error set when it does not come up or
+    // kMaxExtraEmulators already run. Running ones are left alone.
+    int StartExtraEmulator(const std::vector<std::string>& args, std::string& error, EmulatorKind kind);
+    // The log of extra emulator number, one entry per line.
+    std::vector<std::string> ExtraLogLines(int number) const;
 
     // The emulator's log, one entry per line (newline removed).
     std::vector<std::string> LogLines() const;
@@ -66,12 +80,22 @@ public:
     const std::string& LogPath() const { return logPath; }
 
 private:
+    // Runs program in the device namespace with the harness's arguments and
+    // args, and waits up to 5 s for its ready file. pid holds the process
+    // from the fork on (and slotPid, when given, for the exit path); on
+    // failure it is stopped and pid is -1 again.
+    bool Launch(const std::vector<std::string>& args, EmulatorKind kind, const std::string& log,
+                const std::string& ready, const std::string& out, pid_t& pid, std::atomic<pid_t>* slotPid,
+                std::string& error);
+    std::string ExtraPath(int number, const char* suffix) const;
+
     std::string tag;
     std::string dir; // holds the log, the ready file and the scripts' output
     std::string logPath;
     bool up = false;
     int originalNs = -1; // the namespace before Enter, while inside
     pid_t emulator = -1;
+    std::vector<pid_t> extras; // extra emulators in start order, until StopEmulator
     int slot = -1; // entry in the process-wide clean-up list
 };
 

@@ -41,21 +41,6 @@ struct Announced {
 const char kSeparator[] = "=========================================";
 const char kNamePrefix[] = "onvif://www.onvif.org/name/";
 
-// Undoes the emulator's one-line form of a datagram ("\xHH" escapes).
-std::string Unescaped(const std::string& line)
-{
-    std::string out;
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '\\' && i + 3 < line.size() && line[i + 1] == 'x') {
-            out += static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16));
-            i += 3;
-        } else {
-            out += line[i];
-        }
-    }
-    return out;
-}
-
 std::vector<std::string> Lines(const std::string& text)
 {
     std::vector<std::string> lines;

@@ -49,6 +49,21 @@ inline std::string MessageId(const std::string& probe)
                                                                                                 : std::string();
 }
 
+// Undoes the emulator's one-line form of a text ("\xHH" escapes).
+inline std::string Unescaped(const std::string& line)
+{
+    std::string out;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 3 < line.size() && line[i + 1] == 'x') {
+            out += static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += line[i];
+        }
+    }
+    return out;
+}
+
 // Everything written to a temporary stream so far.
 inline std::string ReadAll(FILE* stream)
 {
