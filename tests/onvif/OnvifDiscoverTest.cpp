@@ -20,24 +20,13 @@ using Record = std::array<std::string, 4>; // name, ipText, uuid, serviceAddress
 
 const char kSeparator[] = "=========================================\n";
 
-class OnvifRunTest : public ::testing::Test {
+class OnvifRunTest : public OnvifLoopbackTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(device.IsOpen());
-        trace = std::tmpfile();
-        ASSERT_NE(trace, nullptr);
-        SetOnvifProbeEndpoint(device.Endpoint().c_str());
-        SetOnvifTraceOutput(trace);
-    }
     void TearDown() override
     {
         if (runner.joinable())
             runner.join();
-        SetOnvifTraceOutput(nullptr);
-        SetOnvifProbeEndpoint(nullptr);
-        if (trace)
-            std::fclose(trace);
+        OnvifLoopbackTest::TearDown();
     }
 
     // Runs worker's search on a second thread; the test plays the device.
@@ -49,12 +38,6 @@ protected:
     {
         runner.join();
         return result;
-    }
-    std::string AwaitProbe()
-    {
-        std::string probe;
-        EXPECT_TRUE(device.Receive(probe, 10000)) << "no Probe arrived";
-        return probe;
     }
     std::vector<Record> Records()
     {
@@ -68,11 +51,9 @@ protected:
         return records;
     }
 
-    FakeOnvifDevice device;
     COnvifDiscoverThread worker;
     std::thread runner;
     int result = 12345;
-    FILE* trace = nullptr;
 };
 
 TEST_F(OnvifRunTest, SendsOneSoap12ProbeForVideoTransmitters)

@@ -4,6 +4,10 @@
 // that receives the Probe and answers the address it came from. Also builds
 // reply envelopes. Nothing here ever leaves the loopback interface.
 
+#include "COnvifDiscoverThread.h"
+
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -108,3 +112,35 @@ inline std::string ProbeMatches(const std::string& matches, const char* envelope
            "</e:Header><e:Body><d:ProbeMatches>" +
            matches + "</d:ProbeMatches></e:Body></e:Envelope>";
 }
+
+// Points the worker's Probe at a stand-in device and its trace at a scratch
+// file for one test, and puts both back afterwards.
+class OnvifLoopbackTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(device.IsOpen());
+        trace = std::tmpfile();
+        ASSERT_NE(trace, nullptr);
+        SetOnvifProbeEndpoint(device.Endpoint().c_str());
+        SetOnvifTraceOutput(trace);
+    }
+    void TearDown() override
+    {
+        SetOnvifTraceOutput(nullptr);
+        SetOnvifProbeEndpoint(nullptr);
+        if (trace)
+            std::fclose(trace);
+    }
+
+    // The Probe the device received; fails the test when none came in 10 s.
+    std::string AwaitProbe()
+    {
+        std::string probe;
+        EXPECT_TRUE(device.Receive(probe, 10000)) << "no Probe arrived";
+        return probe;
+    }
+
+    FakeOnvifDevice device;
+    FILE* trace = nullptr;
+};

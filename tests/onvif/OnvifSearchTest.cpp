@@ -25,16 +25,8 @@ bool WaitFor(Condition condition)
     return true;
 }
 
-class OnvifSearchTest : public ::testing::Test {
+class OnvifSearchTest : public OnvifLoopbackTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(device.IsOpen());
-        trace = std::tmpfile();
-        ASSERT_NE(trace, nullptr);
-        SetOnvifProbeEndpoint(device.Endpoint().c_str());
-        SetOnvifTraceOutput(trace);
-    }
     void TearDown() override
     {
         if (g_discoverThread) {
@@ -45,18 +37,9 @@ protected:
             g_discoverThread = nullptr;
         }
         g_onvifDevices.devices.SetSize(0);
-        SetOnvifTraceOutput(nullptr);
-        SetOnvifProbeEndpoint(nullptr);
-        if (trace)
-            std::fclose(trace);
+        OnvifLoopbackTest::TearDown();
     }
 
-    std::string AwaitProbe()
-    {
-        std::string probe;
-        EXPECT_TRUE(device.Receive(probe, 10000)) << "no Probe arrived";
-        return probe;
-    }
     void AnswerDevice(const char* uuid)
     {
         ASSERT_TRUE(device.Answer(ProbeMatches(ProbeMatch(uuid, "dn:NetworkVideoTransmitter", "", "http://h/"))));
@@ -72,9 +55,6 @@ protected:
         XAutoLock hold(&g_discoverThread->lock);
         return g_discoverThread->devices.GetSize();
     }
-
-    FakeOnvifDevice device;
-    FILE* trace = nullptr;
 };
 
 std::string MessageId(const std::string& probe)
