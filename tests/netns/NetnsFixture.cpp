@@ -1,5 +1,7 @@
 #include "NetnsFixture.h"
 
+#include "TestFiles.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -150,14 +152,6 @@ int TakeSlot(const std::string& tag, const std::string& dir)
     return -1;
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Runs argv (argv[0] a path) with stdout and stderr into outPath; returns the
 // exit status, or -1 when it did not end normally.
 int Run(const std::vector<std::string>& args, const std::string& outPath)
@@ -206,20 +200,6 @@ void RemoveDir(const std::string& dir)
     for (const char* name : kDirFiles)
         unlink((dir + name).c_str());
     rmdir(dir.c_str());
-}
-
-// Removes the directories of fixtures whose process is gone (/tmp/nv-netns-<pid>-*).
-void SweepDirs()
-{
-    DIR* tmp = opendir("/tmp");
-    if (!tmp)
-        return;
-    while (struct dirent* entry = readdir(tmp)) {
-        int pid = 0;
-        if (std::sscanf(entry->d_name, "nv-netns-%d-", &pid) == 1 && pid > 0 && kill(pid, 0) != 0 && errno == ESRCH)
-            RemoveDir(std::string("/tmp/") + entry->d_name);
-    }
-    closedir(tmp);
 }
 
 // SIGTERM, then SIGKILL after 3 s; waits for the end and sets pid to -1.
@@ -305,7 +285,7 @@ bool NetnsFixture::Up(std::string& error)
     const std::string out = dir + "/script.out";
     // What test processes that were killed outright left is removed here.
     Run({kBash, kScript, "sweep"}, out);
-    SweepDirs();
+    SweepStaleDirs("nv-netns-", RemoveDir);
     int status = Run({kBash, kScript, "up", tag}, out);
     if (status != 0) {
         error = "cannot create the network namespaces for this test (" + std::string(kScript) + " up " + tag +

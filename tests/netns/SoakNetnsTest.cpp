@@ -1,4 +1,5 @@
 #include "NetnsFixture.h"
+#include "TestFiles.h"
 #include "OnvifChecks.h"
 #include "OnvifSearch.h"
 #include "PeClient.h"
@@ -204,13 +205,6 @@ std::vector<Record> Copy(const XArray<COnvifDevice>& devices)
         records.push_back({d->name.GetText(), d->ipText.GetText(), d->uuid.GetText(), d->serviceAddress.GetText()});
     }
     return records;
-}
-
-int CountPrefixed(const std::vector<std::string>& lines, const std::string& prefix)
-{
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-        return line.compare(0, prefix.size(), prefix) == 0;
-    }));
 }
 
 class SoakNetnsTest : public NetnsTest {

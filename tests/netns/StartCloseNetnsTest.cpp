@@ -1,4 +1,5 @@
 #include "NetnsFixture.h"
+#include "TestFiles.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -71,21 +72,6 @@ void SleepMs(int ms)
 {
     struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
     nanosleep(&pause, nullptr);
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-int CountLines(const std::vector<std::string>& lines, const std::string& prefix)
-{
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-        return line.compare(0, prefix.size(), prefix) == 0;
-    }));
 }
 
 // Starts argv[0] with the environment env, standard output to outPath and
@@ -183,22 +169,6 @@ void RemoveTree(const std::string& path)
     rmdir(path.c_str());
 }
 
-// Removes what runs of this test that were killed outright left behind
-// (/tmp/nv-startclose-<pid>-*).
-void SweepDirs()
-{
-    DIR* tmp = opendir("/tmp");
-    if (!tmp)
-        return;
-    while (struct dirent* entry = readdir(tmp)) {
-        int pid = 0;
-        if (std::sscanf(entry->d_name, "nv-startclose-%d-", &pid) == 1 && pid > 0 && kill(pid, 0) != 0 &&
-            errno == ESRCH)
-            RemoveTree(std::string("/tmp/") + entry->d_name);
-    }
-    closedir(tmp);
-}
-
 class StartCloseNetnsTest : public NetnsTest {
 protected:
     std::vector<std::string> EmulatorArguments() const override { return {"--count", "5"}; }
@@ -214,7 +184,7 @@ protected:
                                          NetnsFixture::EmulatorKind::Onvif);
         ASSERT_GE(onvif, 0) << error;
 
-        SweepDirs();
+        SweepStaleDirs("nv-startclose-", RemoveTree);
         std::string pattern = "/tmp/nv-startclose-" + std::to_string(getpid()) + "-XXXXXX";
         ASSERT_NE(mkdtemp(&pattern[0]), nullptr) << std::strerror(errno);
         dir = pattern;
@@ -327,7 +297,7 @@ protected:
         const long deadline = MonotonicMs() + timeoutMs;
         do {
             const std::vector<std::string> lines = onvifLog ? netns.ExtraLogLines(onvif) : netns.LogLines();
-            if (CountLines(lines, prefix) >= atLeast)
+            if (CountPrefixed(lines, prefix) >= atLeast)
                 return true;
             SleepMs(20);
         } while (MonotonicMs() < deadline);
@@ -340,9 +310,9 @@ protected:
         SCOPED_TRACE("run " + std::to_string(cycle + 1) + " of " + std::to_string(kCycles));
         // The ONVIF emulator first finishes the replies to the last run's
         // Probe, so that it logs this run's Probe as soon as it comes.
-        ASSERT_TRUE(WaitForLines("# sent ", CountLines(netns.ExtraLogLines(onvif), "PROBE "), true, 5000));
-        const int peSearches = CountLines(netns.LogLines(), kSearchEveryDevice);
-        const int probes = CountLines(netns.ExtraLogLines(onvif), "PROBE ");
+        ASSERT_TRUE(WaitForLines("# sent ", CountPrefixed(netns.ExtraLogLines(onvif), "PROBE "), true, 5000));
+        const int peSearches = CountPrefixed(netns.LogLines(), kSearchEveryDevice);
+        const int probes = CountPrefixed(netns.ExtraLogLines(onvif), "PROBE ");
 
         std::vector<std::string> env = DisplayEnvironment();
         env.push_back("QT_QPA_PLATFORM=xcb");
@@ -416,8 +386,8 @@ TEST_F(StartCloseNetnsTest, ClosingTheWindowDuringBothSearchesEndsTheProgramClea
             return;
     }
     // Every run really searched on both tabs.
-    EXPECT_EQ(CountLines(netns.LogLines(), kSearchEveryDevice), kCycles);
-    EXPECT_EQ(CountLines(netns.ExtraLogLines(onvif), "PROBE "), kCycles);
+    EXPECT_EQ(CountPrefixed(netns.LogLines(), kSearchEveryDevice), kCycles);
+    EXPECT_EQ(CountPrefixed(netns.ExtraLogLines(onvif), "PROBE "), kCycles);
 }
 
 } // namespace
