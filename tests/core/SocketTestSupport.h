@@ -1,6 +1,8 @@
 #pragma once
 
 #include <dirent.h>
+#include <sys/resource.h>
+#include <sys/select.h>
 
 // Shared by the socket tests.
 namespace sockettest {
@@ -22,6 +24,22 @@ inline int OpenDescriptorCount()
         ++count;
     closedir(dir);
     return count;
+}
+
+// Lets this process open a descriptor beyond FD_SETSIZE, which select cannot
+// watch; false when the hard limit forbids it.
+inline bool AllowHandlesBeyondSelect()
+{
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return false;
+    const rlim_t wanted = FD_SETSIZE + 16;
+    if (limit.rlim_cur >= wanted)
+        return true;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < wanted)
+        return false;
+    limit.rlim_cur = wanted;
+    return setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 
 } // namespace sockettest

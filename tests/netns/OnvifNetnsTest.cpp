@@ -20,19 +20,6 @@
 // own addresses in the device namespace.
 namespace {
 
-struct Record {
-    std::string name, ipText, uuid, serviceAddress;
-    bool operator==(const Record& o) const
-    {
-        return name == o.name && ipText == o.ipText && uuid == o.uuid && serviceAddress == o.serviceAddress;
-    }
-};
-
-void PrintTo(const Record& r, std::ostream* os)
-{
-    *os << "{" << r.name << ", " << r.ipText << ", " << r.uuid << ", " << r.serviceAddress << "}";
-}
-
 // A device as the emulator announces it in its log: "# device <n> <address> <uuid> <name>".
 struct Announced {
     std::string address, uuid, name;
@@ -49,16 +36,6 @@ std::vector<std::string> Lines(const std::string& text)
     while (std::getline(in, line))
         lines.push_back(line);
     return lines;
-}
-
-std::vector<Record> Copy(const XArray<COnvifDevice>& devices)
-{
-    std::vector<Record> records;
-    for (int i = 0; i < devices.GetSize(); ++i) {
-        const COnvifDevice* d = devices[i];
-        records.push_back({d->name.GetText(), d->ipText.GetText(), d->uuid.GetText(), d->serviceAddress.GetText()});
-    }
-    return records;
 }
 
 class OnvifNetnsTest : public NetnsTest {
@@ -106,10 +83,10 @@ protected:
     }
 
     // What the worker found, in arrival order, before the merge takes it.
-    std::vector<Record> WorkerRecords()
+    std::vector<OnvifRecord> WorkerRecords()
     {
         XAutoLock hold(&g_discoverThread->lock);
-        return Copy(g_discoverThread->devices);
+        return CopyRecords(g_discoverThread->devices);
     }
 
     std::vector<Announced> AnnouncedDevices() const
@@ -155,7 +132,7 @@ protected:
 };
 
 // The trace block of one reply, as the worker writes it.
-std::string TraceBlock(const Record& r, const std::string& types, const std::string& scopes, int version)
+std::string TraceBlock(const OnvifRecord& r, const std::string& types, const std::string& scopes, int version)
 {
     return std::string(kSeparator) + "\n" + r.ipText + "\r\nUUID:" + r.uuid + "\nType:" + types + "\nScopes:" +
            scopes + "\nService Address:" + r.serviceAddress + "\nMetadata Version:" + std::to_string(version) + "\n";
@@ -198,7 +175,7 @@ TEST_F(OnvifNetnsManyTest, EveryDeviceFoundFromItsOwnAddressAndKeptOnceOverTwoSe
     // Each record names the address its reply came from: device n sends from
     // 10.77.2.n, and its service address (which it builds from that address)
     // agrees. Names are the generated ones, Chinese for odd n.
-    std::vector<Record> expected;
+    std::vector<OnvifRecord> expected;
     for (int n = 1; n <= kDevices; ++n) {
         const Announced& a = announced[n - 1];
         const std::string address = "10.77.2." + std::to_string(n);
@@ -210,8 +187,8 @@ TEST_F(OnvifNetnsManyTest, EveryDeviceFoundFromItsOwnAddressAndKeptOnceOverTwoSe
     }
     // The table is in text order of the address: 10.77.2.1, .10, .11, .12, .2, ...
     std::sort(expected.begin(), expected.end(),
-              [](const Record& a, const Record& b) { return a.ipText < b.ipText; });
-    EXPECT_EQ(Copy(g_onvifDevices.devices), expected);
+              [](const OnvifRecord& a, const OnvifRecord& b) { return a.ipText < b.ipText; });
+    EXPECT_EQ(CopyRecords(g_onvifDevices.devices), expected);
     EXPECT_EQ(expected[1].ipText, "10.77.2.10");
 
     // Trace: one block per reply in arrival order (the devices answer in
@@ -238,7 +215,7 @@ TEST_F(OnvifNetnsManyTest, EveryDeviceFoundFromItsOwnAddressAndKeptOnceOverTwoSe
     ASSERT_EQ(probes.size(), 2u);
     ExpectVideoTransmitterProbe(probes[1].second);
     EXPECT_NE(MessageId(probes[0].second), MessageId(probes[1].second));
-    EXPECT_EQ(Copy(g_onvifDevices.devices), expected);
+    EXPECT_EQ(CopyRecords(g_onvifDevices.devices), expected);
     EXPECT_TRUE(netns.WaitForLogLine("# sent 12 datagrams", 0));
     const std::string both = ReadAll(trace);
     EXPECT_EQ(both.substr(both.size() - std::string("共发现12个设备\n").size()), "共发现12个设备\n");
@@ -294,10 +271,10 @@ TEST_P(OnvifNetnsReplyTest, RecordsFollowTheReplies)
 
     StartOnvifSearch();
     ASSERT_TRUE(WaitForWorker());
-    const std::vector<Record> found = WorkerRecords();
+    const std::vector<OnvifRecord> found = WorkerRecords();
 
     // Every reply in the order sent, up to the first that is no ProbeMatch.
-    std::vector<Record> expected;
+    std::vector<OnvifRecord> expected;
     std::vector<int> versions;
     for (int i = 0; i < c.devices; ++i) {
         const Announced& a = announced[i];
@@ -346,17 +323,17 @@ TEST_P(OnvifNetnsReplyTest, RecordsFollowTheReplies)
             ADD_FAILURE() << "raw control character " << int(ch) << " in the trace";
 
     // The merge keeps the first record of each device.
-    std::vector<Record> merged;
-    for (const Record& r : expected) {
+    std::vector<OnvifRecord> merged;
+    for (const OnvifRecord& r : expected) {
         bool known = false;
-        for (const Record& m : merged)
+        for (const OnvifRecord& m : merged)
             known = known || m.uuid == r.uuid;
         if (!known)
             merged.push_back(r);
     }
-    std::sort(merged.begin(), merged.end(), [](const Record& a, const Record& b) { return a.ipText < b.ipText; });
+    std::sort(merged.begin(), merged.end(), [](const OnvifRecord& a, const OnvifRecord& b) { return a.ipText < b.ipText; });
     EXPECT_EQ(MergeOnvifResults(), static_cast<int>(merged.size()));
-    EXPECT_EQ(Copy(g_onvifDevices.devices), merged);
+    EXPECT_EQ(CopyRecords(g_onvifDevices.devices), merged);
 
     // The emulator did send everything, the replies the worker no longer
     // read included.

@@ -146,24 +146,6 @@ std::string PeTableMismatch(const std::vector<PeDevice>& expected)
 
 // ---- ONVIF devices: several emulators, one mode each. ----
 
-struct Record {
-    std::string name, ipText, uuid, serviceAddress;
-    bool operator==(const Record& o) const
-    {
-        return name == o.name && ipText == o.ipText && uuid == o.uuid && serviceAddress == o.serviceAddress;
-    }
-};
-
-std::ostream& operator<<(std::ostream& os, const Record& r)
-{
-    return os << "{" << r.name.substr(0, 40) << ", " << r.ipText << ", " << r.uuid << ", " << r.serviceAddress << "}";
-}
-
-void PrintTo(const Record& r, std::ostream* os)
-{
-    *os << r;
-}
-
 // One ONVIF emulator of the mix and what its devices must leave in the table.
 struct OnvifGroup {
     const char* what;
@@ -196,16 +178,6 @@ const OnvifGroup kEmptyMatchesGroup = {
     "empty-matches", {"--count", "1", "--first-address", "10.77.7.1", "--empty-matches", "--delay-ms", "2000"}, 0,
     true, true};
 const int kRepliesPerSearch = 4 + 2 * 2 + 2 + 2 + 1;
-
-std::vector<Record> Copy(const XArray<COnvifDevice>& devices)
-{
-    std::vector<Record> records;
-    for (int i = 0; i < devices.GetSize(); ++i) {
-        const COnvifDevice* d = devices[i];
-        records.push_back({d->name.GetText(), d->ipText.GetText(), d->uuid.GetText(), d->serviceAddress.GetText()});
-    }
-    return records;
-}
 
 class SoakNetnsTest : public NetnsTest {
 protected:
@@ -268,9 +240,9 @@ protected:
 
     // What the ONVIF table must hold: every group's found devices, from the
     // announcements in its log, in ascending IP-text order.
-    std::vector<Record> ExpectedOnvif()
+    std::vector<OnvifRecord> ExpectedOnvif()
     {
-        std::vector<Record> expected;
+        std::vector<OnvifRecord> expected;
         static const std::regex device("^# device ([0-9]+) ([0-9.]+) (\\S+) (.*)$");
         for (size_t g = 0; g < onvifEmulators.size(); ++g) {
             const OnvifGroup& group = kOnvifGroups[g];
@@ -287,7 +259,7 @@ protected:
             }
         }
         std::sort(expected.begin(), expected.end(),
-                  [](const Record& a, const Record& b) { return a.ipText < b.ipText; });
+                  [](const OnvifRecord& a, const OnvifRecord& b) { return a.ipText < b.ipText; });
         return expected;
     }
 
@@ -311,7 +283,7 @@ protected:
 
 TEST_F(SoakNetnsTest, TablesHoldExactlyTheWellBehavedDevicesAfterAMinuteOfSearches)
 {
-    const std::vector<Record> expectedOnvif = ExpectedOnvif();
+    const std::vector<OnvifRecord> expectedOnvif = ExpectedOnvif();
     ASSERT_EQ(expectedOnvif.size(), 11u);
 
     int peSearches = 0, onvifSearches = 0, onvifSearchesInPhaseTwo = 0, ignoredClicks = 0, onvifSearchTick = 0;
@@ -355,7 +327,7 @@ TEST_F(SoakNetnsTest, TablesHoldExactlyTheWellBehavedDevicesAfterAMinuteOfSearch
         } else if (OnvifEmulatorsIdle()) {
             MergeOnvifResults();
             if (g_discoverThread && firstOnvifMismatch.empty()) {
-                const std::vector<Record> table = Copy(g_onvifDevices.devices);
+                const std::vector<OnvifRecord> table = CopyRecords(g_onvifDevices.devices);
                 if (table != expectedOnvif)
                     firstOnvifMismatch = "after ONVIF search " + std::to_string(onvifSearches) + ": " +
                                          ::testing::PrintToString(table);
@@ -383,7 +355,7 @@ TEST_F(SoakNetnsTest, TablesHoldExactlyTheWellBehavedDevicesAfterAMinuteOfSearch
     EXPECT_EQ(firstPeMismatch, "");
     EXPECT_EQ(firstOnvifMismatch, "");
     EXPECT_EQ(PeTableMismatch(peDevices), "");
-    EXPECT_EQ(Copy(g_onvifDevices.devices), expectedOnvif);
+    EXPECT_EQ(CopyRecords(g_onvifDevices.devices), expectedOnvif);
     std::set<std::string> uuids;
     for (int i = 0; i < g_onvifDevices.devices.GetSize(); ++i)
         EXPECT_TRUE(uuids.insert(g_onvifDevices.devices[i]->uuid.GetText()).second)

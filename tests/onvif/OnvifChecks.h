@@ -1,13 +1,50 @@
 #pragma once
 
 // Checks that the ONVIF unit tests and the namespace tests share: the Probe
-// the worker sends, its MessageID, and reading back the trace it wrote.
+// the worker sends, its MessageID, the records it made, and reading back the
+// trace it wrote.
+
+#include "COnvifDevice.h"
+#include "XArray.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
+#include <vector>
 #include <regex>
 #include <string>
+
+// A record's four texts, comparable and printable in test messages.
+struct OnvifRecord {
+    std::string name, ipText, uuid, serviceAddress;
+    bool operator==(const OnvifRecord& o) const
+    {
+        return name == o.name && ipText == o.ipText && uuid == o.uuid && serviceAddress == o.serviceAddress;
+    }
+};
+
+// Names are cut to 40 bytes: some tests use huge ones.
+inline std::ostream& operator<<(std::ostream& os, const OnvifRecord& r)
+{
+    return os << "{" << r.name.substr(0, 40) << ", " << r.ipText << ", " << r.uuid << ", " << r.serviceAddress << "}";
+}
+
+inline void PrintTo(const OnvifRecord& r, std::ostream* os)
+{
+    *os << r;
+}
+
+// The texts of every record of devices, in table order.
+inline std::vector<OnvifRecord> CopyRecords(const XArray<COnvifDevice>& devices)
+{
+    std::vector<OnvifRecord> records;
+    for (int i = 0; i < devices.GetSize(); ++i) {
+        const COnvifDevice* d = devices[i];
+        records.push_back({d->name.GetText(), d->ipText.GetText(), d->uuid.GetText(), d->serviceAddress.GetText()});
+    }
+    return records;
+}
 
 // Expects probe to be the worker's Probe for video transmitters: SOAP 1.2,
 // every namespace declared on the root element, no encodingStyle, and

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,8 +14,6 @@
 // Runs the worker's search against a fake device on 127.0.0.1: the Probe is
 // redirected there, and the device answers from there.
 namespace {
-
-using Record = std::array<std::string, 4>; // name, ipText, uuid, serviceAddress
 
 const char kSeparator[] = "=========================================\n";
 
@@ -39,16 +36,10 @@ protected:
         runner.join();
         return result;
     }
-    std::vector<Record> Records()
+    std::vector<OnvifRecord> Records()
     {
-        std::vector<Record> records;
         XAutoLock hold(&worker.lock);
-        for (int i = 0; i < worker.devices.GetSize(); ++i) {
-            const COnvifDevice* d = worker.devices[i];
-            records.push_back({d->name.GetText(), d->ipText.GetText(), d->uuid.GetText(),
-                               d->serviceAddress.GetText()});
-        }
-        return records;
+        return CopyRecords(worker.devices);
     }
 
     COnvifDiscoverThread worker;
@@ -112,7 +103,7 @@ TEST_F(OnvifRunTest, EachReplyBecomesOneRecordFromItsFirstMatch)
     int r = FinishRun();
 
     EXPECT_GT(r, 0);
-    std::vector<Record> expected = {
+    std::vector<OnvifRecord> expected = {
         {"Camera%201", "127.0.0.1", "urn:uuid:aaaa", "http://10.9.8.7/onvif/device_service"},
         {"前门摄像机", "127.0.0.1", "urn:uuid:bbbb", "http://127.0.0.1/a http://127.0.0.1/b"},
         {"", "127.0.0.1", "urn:uuid:eeee", ""},
@@ -158,7 +149,7 @@ TEST_F(OnvifRunTest, UnreadableDatagramEndsTheSearchEvenIfOthersFollow)
     ASSERT_TRUE(device.Answer(ProbeMatches(ProbeMatch("urn:uuid:two", "t", "", "u"))));
     int r = FinishRun();
     EXPECT_GT(r, 0);
-    std::vector<Record> expected = {{"A", "127.0.0.1", "urn:uuid:one", "u"}};
+    std::vector<OnvifRecord> expected = {{"A", "127.0.0.1", "urn:uuid:one", "u"}};
     EXPECT_EQ(Records(), expected);
     std::string text = ReadAll(trace);
     EXPECT_EQ(text.find("soap error:"), std::string::npos) << text;
@@ -195,7 +186,7 @@ TEST_F(OnvifRunTest, SilenceAfterLastReplyEndsWithTimeoutError)
     AwaitProbe();
     ASSERT_TRUE(device.Answer(ProbeMatches(ProbeMatch("urn:uuid:only", "dn:NetworkVideoTransmitter", "", "http://h/", 2))));
     EXPECT_EQ(FinishRun(), -1);
-    std::vector<Record> expected = {{"", "127.0.0.1", "urn:uuid:only", "http://h/"}};
+    std::vector<OnvifRecord> expected = {{"", "127.0.0.1", "urn:uuid:only", "http://h/"}};
     EXPECT_EQ(Records(), expected);
     EXPECT_EQ(ReadAll(trace), std::string(kSeparator) +
                                   "127.0.0.1\r\nUUID:urn:uuid:only\nType:tdn:NetworkVideoTransmitter\nScopes:\nService Address:http://h/\n"
